@@ -1,0 +1,71 @@
+/*
+ * QVLib: drives Z31-family devices on serial (COM) ports.
+ *
+ * Every per-device function is keyed by a COM port number from 1 to 256. A port is opened with
+ * OpenDevice, which starts a session with a thread of its own. A function whose name begins with
+ * Req hands one command to the port's session and returns at once: 1 when the command was handed
+ * over, 0 when it was not (invalid port, no session, or a command still running on the port; a
+ * running command is never replaced). The caller then polls GetQueryState until it reports 2 and
+ * reads the outcome with GetQueryResult (1 success, 2 failure) and the Get function of the command.
+ *
+ * Text results point into the session and stay valid until the port is closed; the next command
+ * that fills the same buffer overwrites them. Nothing is allocated here for the caller to free.
+ * The functions are meant to be called from one thread of the caller.
+ *
+ * Port N is the device "$QVLIB_PORT_DIR/comN" when QVLIB_PORT_DIR is set, otherwise COM1-32 are
+ * /dev/ttyS0-31, COM33-64 /dev/ttyUSB0-31 and COM65-96 /dev/ttyACM0-31.
+ *
+ * Models are read from "model.txt" in the current directory at every OpenDevice (one model per
+ * line: name,ID code,NMEA baud rate,command baud rate[,x,y]); without that file the built-in
+ * models apply.
+ */
+#ifndef QVLIB_H
+#define QVLIB_H
+
+#define QV_API __attribute__((visibility("default")))
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+/* ---- Ports and sessions ---- */
+
+/* 1 when 1 <= port <= 256, else 0. */
+QV_API int IsPortValid(int port);
+/* 1 when the port has an open session, else 0 (also for an invalid port). */
+QV_API int IsDeviceOpened(int port);
+/* Opens the port at the NMEA baud rate of the named model (exact, case-sensitive name) and starts
+ * its session. 1 on success; 0 for an invalid port, a port already open (left untouched), an
+ * unknown model, a port that cannot be opened or a thread that cannot start. */
+QV_API int OpenDevice(const char* model_name, int port);
+/* Stops the session (a running command fails at its next read or write and ends), closes the port
+ * and discards the session's results. 1 when a session was closed, 0 when there was none. */
+QV_API int CloseDevice(int port);
+
+/* ---- Command state, result and progress ---- */
+
+/* 0 no command since the port was opened (also: no session), 1 running, 2 finished. */
+QV_API int GetQueryState(int port);
+/* 0 until a command has finished, then 1 success or 2 failure; 0 without a session. */
+QV_API int GetQueryResult(int port);
+/* Progress of the last command that reports progress (file writes); 0 without a session. */
+QV_API int GetQueryProgressMin(int port);
+QV_API int GetQueryProgressMax(int port);
+QV_API int GetQueryProgressPos(int port);
+
+/* ---- Version and identity queries (device in download mode) ----
+ * Each reads one value into the port's version text; 1 when handed over, 0 otherwise. */
+QV_API int ReqGetFWVersion(int port);
+QV_API int ReqGetDBVersion(int port);
+QV_API int ReqGetVOCVersion(int port);
+QV_API int ReqGetDeviceID(int port);
+QV_API int ReqGetSerialNumber(int port);
+/* The version text (at most 1023 characters), meaningful once the query ended with result 1; it
+ * keeps the last successful value when a query fails. Null without a session. */
+QV_API const char* GetVersionResult(int port);
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif /* QVLIB_H */
