@@ -6,7 +6,6 @@
 
 #include <fstream>
 #include <iterator>
-#include <regex>
 #include <set>
 #include <string>
 #include <vector>
@@ -20,11 +19,12 @@ namespace {
 std::set<std::string> HeaderFunctions() {
     std::ifstream header(QVLIB_HEADER_PATH);
     std::set<std::string> names;
-    std::regex declaration(R"(^QV_API [^(]*\b([A-Za-z_]\w*)\()");
     std::string line;
-    std::smatch m;
     while (std::getline(header, line)) {
-        if (std::regex_search(line, m, declaration)) names.insert(m[1]);
+        size_t paren = line.find('(');
+        if (line.rfind("QV_API ", 0) != 0 || paren == std::string::npos) continue;
+        size_t start = line.find_last_of(" *", paren) + 1;
+        names.insert(line.substr(start, paren - start));
     }
     return names;
 }
