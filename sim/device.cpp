@@ -1,0 +1,337 @@
+// The device thread: moves bytes between the pty and the protocol, applying the line-speed rule
+// and the fault knobs.
+#include <poll.h>
+#include <sys/eventfd.h>
+
+#include <atomic>
+#include <cerrno>
+#include <climits>
+#include <condition_variable>
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+#include <map>
+#include <mutex>
+#include <stdexcept>
+#include <thread>
+
+#include "sim/baud.h"
+#include "sim/line_assembler.h"
+#include "sim/nmea.h"
+#include "sim/protocol.h"
+#include "sim/pty_line.h"
+#include "sim/reply_faults.h"
+#include "sim/tx_queue.h"
+#include "sim/unique_fd.h"
+#include "sim/z31sim.h"
+
+namespace z31sim {
+namespace {
+
+void CheckBaud(const char* what, int baud) {
+    if (!SpeedForBaud(baud)) {
+        throw std::invalid_argument(std::string("z31sim: unsupported ") + what + " " +
+                                    std::to_string(baud));
+    }
+}
+
+void CheckValue(const char* what, const std::string& value) {
+    if (value.find_first_of("\r\n") != std::string::npos) {
+        throw std::invalid_argument(std::string("z31sim: ") + what +
+                                    " must not contain CR or LF (use a raw reply for that)");
+    }
+}
+
+std::string LinkPath(const std::string& port_dir, const DeviceConfig& cfg) {
+    if (port_dir.empty()) throw std::invalid_argument("z31sim: the port folder must be named");
+    return port_dir + "/com" + std::to_string(cfg.port_number);
+}
+
+const DeviceConfig& Validated(const DeviceConfig& cfg) {
+    if (cfg.port_number < 1) throw std::invalid_argument("z31sim: port number must be 1 or more");
+    if (cfg.nmea_period_ms < 1) throw std::invalid_argument("z31sim: NMEA period must be >= 1 ms");
+    CheckBaud("NMEA baud rate", cfg.nmea_baud);
+    CheckBaud("command baud rate", cfg.command_baud);
+    CheckValue("firmware version", cfg.fw_version);
+    CheckValue("database version", cfg.db_version);
+    CheckValue("voice data version", cfg.voc_version);
+    CheckValue("device ID", cfg.device_id);
+    CheckValue("serial number", cfg.serial_number);
+    return cfg;
+}
+
+// Milliseconds from `now` until `when`, rounded up so that poll never wakes early and spins.
+int MsUntil(Clock::time_point now, Clock::time_point when) {
+    if (when <= now) return 0;
+    const auto ms = std::chrono::ceil<std::chrono::milliseconds>(when - now).count();
+    return ms > INT_MAX ? INT_MAX : static_cast<int>(ms);
+}
+
+}  // namespace
+
+struct Device::Impl {
+    Impl(const std::string& port_dir, const DeviceConfig& config)
+        : cfg(Validated(config)),
+          line(LinkPath(port_dir, cfg)),
+          wake(eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC)),
+          protocol(cfg),
+          track(std::time(nullptr), 48.1372, 11.5756) {
+        if (!wake.valid()) {
+            throw std::runtime_error(std::string("z31sim: cannot create an eventfd: ") +
+                                     std::strerror(errno));
+        }
+        thread = std::thread([this] { Run(); });
+    }
+
+    ~Impl() {
+        stop = true;
+        Wake();
+        thread.join();
+    }
+
+    void Wake() {
+        const std::uint64_t one = 1;
+        [[maybe_unused]] ssize_t n = write(wake.get(), &one, sizeof one);
+    }
+
+    void Run();
+    void OnWake();
+    void OnReadable(Clock::time_point now);
+    void OnLine(const std::string& text, Clock::time_point now);
+    void StreamNmea(Clock::time_point now);
+    void Send(Clock::time_point now);
+    bool Streaming() const;
+    void CloseLine();
+
+    const DeviceConfig cfg;
+    PtyLine line;  // the device thread's, except after `done` is set
+    UniqueFd wake;
+
+    mutable std::mutex mu;
+    std::condition_variable cv;
+    Protocol protocol;                               // guarded by mu
+    std::vector<std::string> commands;               // guarded by mu
+    std::map<std::string, std::string> raw_replies;  // guarded by mu
+    int split_pieces = 1;                            // guarded by mu
+    int split_gap_ms = 0;                            // guarded by mu
+    bool hangup_requested = false;                   // guarded by mu
+    bool hung_up = false;                            // guarded by mu
+    bool done = false;                               // guarded by mu: the thread has ended
+
+    std::atomic<bool> stop{false};
+    std::atomic<bool> silent{false};
+    std::atomic<bool> nul_in_replies{false};
+    std::atomic<int> reply_delay_ms{0};
+    std::atomic<std::size_t> received{0};
+    std::atomic<std::size_t> dropped{0};
+    std::atomic<std::size_t> lost_sent{0};
+
+    // The device thread's own state.
+    LineAssembler assembler;
+    TxQueue tx;
+    NmeaTrack track;
+    Clock::time_point next_nmea{};
+
+    std::thread thread;
+};
+
+void Device::Impl::Run() {
+    next_nmea = Clock::now();
+    while (!stop) {
+        Clock::time_point now = Clock::now();
+        int timeout = -1;  // idle: nothing to stream or send, wait for the host or a knob
+        if (Streaming()) timeout = MsUntil(now, next_nmea);
+        if (const auto due = tx.NextDue()) {
+            const int ms = MsUntil(now, *due);
+            timeout = timeout < 0 ? ms : std::min(timeout, ms);
+        }
+        pollfd fds[3] = {
+            {wake.get(), POLLIN, 0}, {line.master_fd(), POLLIN, 0}, {line.watch_fd(), POLLIN, 0}};
+        if (poll(fds, 3, timeout) < 0 && errno != EINTR) {
+            std::fprintf(stderr, "z31sim: poll failed: %s\n", std::strerror(errno));
+            break;
+        }
+        now = Clock::now();
+        if (fds[0].revents != 0) OnWake();
+        if (fds[2].revents != 0) line.OnWatchEvents();
+        if (fds[1].revents != 0) OnReadable(now);
+        StreamNmea(now);
+        Send(now);
+    }
+    std::lock_guard lock(mu);
+    done = true;
+    cv.notify_all();
+}
+
+void Device::Impl::OnWake() {
+    std::uint64_t count = 0;
+    [[maybe_unused]] ssize_t n = read(wake.get(), &count, sizeof count);
+    bool hang_up = false;
+    {
+        std::lock_guard lock(mu);
+        hang_up = hangup_requested && !hung_up;
+    }
+    if (hang_up) CloseLine();
+}
+
+void Device::Impl::CloseLine() {
+    line.Close();
+    tx = TxQueue();
+    std::lock_guard lock(mu);
+    hung_up = true;
+    cv.notify_all();
+}
+
+void Device::Impl::OnReadable(Clock::time_point now) {
+    char buf[4096];
+    const ssize_t n = line.Read(buf, sizeof buf);
+    if (n < 0 && (errno == EAGAIN || errno == EINTR)) return;
+    if (n <= 0) {
+        // Cannot happen while our own slave descriptor is open; hang up rather than spin.
+        std::fprintf(stderr, "z31sim: line %s failed, hanging up\n", line.slave_path().c_str());
+        CloseLine();
+        return;
+    }
+    received += static_cast<std::size_t>(n);
+    const int host_baud = line.HostBaud();
+    for (ssize_t i = 0; i < n; ++i) {
+        int device_baud;
+        {
+            std::lock_guard lock(mu);
+            device_baud = protocol.LineBaud();
+        }
+        // A command may have just switched the mode: the rest was sent at the old speed.
+        if (host_baud != device_baud) {
+            dropped += static_cast<std::size_t>(n - i);
+            return;
+        }
+        if (auto text = assembler.Push(buf[i])) OnLine(*text, now);
+    }
+}
+
+void Device::Impl::OnLine(const std::string& text, Clock::time_point now) {
+    std::string reply;
+    bool raw = false;
+    int baud;
+    int pieces;
+    int gap_ms;
+    {
+        std::lock_guard lock(mu);
+        commands.push_back(text);
+        if (silent) return;
+        reply = protocol.Execute(text);
+        baud = protocol.LineBaud();
+        if (const auto it = raw_replies.find(text); it != raw_replies.end()) {
+            reply = it->second;
+            raw = true;
+        }
+        pieces = split_pieces;
+        gap_ms = split_gap_ms;
+    }
+    if (reply.empty()) return;
+    if (!raw && nul_in_replies) reply = InsertNuls(reply);
+    tx.Schedule(now + std::chrono::milliseconds(reply_delay_ms.load()), SplitReply(reply, pieces),
+                std::chrono::milliseconds(gap_ms), baud);
+}
+
+bool Device::Impl::Streaming() const {
+    if (silent || !line.is_open()) return false;
+    std::lock_guard lock(mu);
+    return protocol.mode() == Mode::Normal;
+}
+
+void Device::Impl::StreamNmea(Clock::time_point now) {
+    if (!Streaming()) {
+        next_nmea = now;  // when streaming resumes, the first burst goes out at once
+        return;
+    }
+    if (now < next_nmea) return;
+    tx.Schedule(now, {track.NextBurst()}, Clock::duration::zero(), cfg.nmea_baud);
+    next_nmea += std::chrono::milliseconds(cfg.nmea_period_ms);
+    if (next_nmea <= now) next_nmea = now + std::chrono::milliseconds(cfg.nmea_period_ms);
+}
+
+void Device::Impl::Send(Clock::time_point now) {
+    while (auto chunk = tx.PopDue(now)) {
+        // A device that went silent does not finish what it was about to say.
+        if (silent || !line.is_open()) continue;
+        const std::size_t size = chunk->bytes.size();
+        const std::size_t sent = line.HostBaud() == chunk->baud ? line.Write(chunk->bytes) : 0;
+        lost_sent += size - sent;
+    }
+}
+
+Device::Device(std::string port_dir, DeviceConfig cfg)
+    : impl_(std::make_unique<Impl>(port_dir, cfg)) {}
+
+Device::~Device() = default;
+
+std::string Device::PortPath() const { return impl_->line.link_path(); }
+
+std::string Device::SlavePath() const { return impl_->line.slave_path(); }
+
+Mode Device::CurrentMode() const {
+    std::lock_guard lock(impl_->mu);
+    return impl_->protocol.mode();
+}
+
+void Device::SetSilent(bool silent) {
+    impl_->silent = silent;
+    impl_->Wake();
+}
+
+void Device::SetNulInReplies(bool on) { impl_->nul_in_replies = on; }
+
+void Device::SetReplyDelayMs(int ms) {
+    if (ms < 0) throw std::invalid_argument("z31sim: reply delay must not be negative");
+    impl_->reply_delay_ms = ms;
+}
+
+void Device::SetSplitReply(int pieces, int gap_ms) {
+    if (pieces < 1 || gap_ms < 0) {
+        throw std::invalid_argument("z31sim: split needs 1 or more pieces and a gap >= 0 ms");
+    }
+    std::lock_guard lock(impl_->mu);
+    impl_->split_pieces = pieces;
+    impl_->split_gap_ms = gap_ms;
+}
+
+void Device::SetRawReply(const std::string& command, std::string raw) {
+    std::lock_guard lock(impl_->mu);
+    impl_->raw_replies[command] = std::move(raw);
+}
+
+void Device::ClearRawReplies() {
+    std::lock_guard lock(impl_->mu);
+    impl_->raw_replies.clear();
+}
+
+void Device::HangUp() {
+    std::unique_lock lock(impl_->mu);
+    if (impl_->hung_up) return;
+    impl_->hangup_requested = true;
+    impl_->Wake();
+    impl_->cv.wait(lock, [this] { return impl_->hung_up || impl_->done; });
+    if (impl_->hung_up) return;
+    // The thread has ended on its own: nobody else touches the line now.
+    impl_->line.Close();
+    impl_->hung_up = true;
+}
+
+bool Device::IsHungUp() const {
+    std::lock_guard lock(impl_->mu);
+    return impl_->hung_up;
+}
+
+std::vector<std::string> Device::ReceivedCommands() const {
+    std::lock_guard lock(impl_->mu);
+    return impl_->commands;
+}
+
+std::size_t Device::ReceivedBytes() const { return impl_->received; }
+
+std::size_t Device::DroppedBytes() const { return impl_->dropped; }
+
+std::size_t Device::LostSentBytes() const { return impl_->lost_sent; }
+
+}  // namespace z31sim

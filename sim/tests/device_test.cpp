@@ -1,0 +1,288 @@
+// The device through a real pty, driven the way the host library drives it.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <poll.h>
+#include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <memory>
+
+#include "sim/tests/host_port.h"
+#include "sim/tests/nmea_check.h"
+#include "sim/z31sim.h"
+
+namespace z31sim {
+namespace {
+
+using namespace std::chrono_literals;
+using testing::HostPort;
+using testing::Sentences;
+using testing::ValidNmea;
+using testing::WaitFor;
+
+constexpr auto kReply = 3000ms;  // generous: sanitizer builds on a busy machine are slow
+constexpr auto kQuiet = 150ms;   // how long to listen when nothing should arrive
+
+bool Exists(const std::string& path) {
+    struct stat st {};
+    return lstat(path.c_str(), &st) == 0;
+}
+
+// True when the host's descriptor reports the line hung up: end of file or an I/O error.
+bool SeesHangUp(int fd) {
+    for (int i = 0; i < 100; ++i) {  // at most 100 reads of stale data
+        pollfd p{fd, POLLIN, 0};
+        if (poll(&p, 1, 3000) != 1) return false;
+        if (p.revents & POLLHUP) return true;
+        char buf[512];
+        const ssize_t n = read(fd, buf, sizeof buf);
+        if (n == 0 || (n < 0 && errno == EIO)) return true;
+    }
+    return false;
+}
+
+class DeviceTest : public ::testing::Test {
+  protected:
+    DeviceTest() {
+        cfg_.nmea_period_ms = 50;
+        cfg_.fw_version = "3.14";
+        cfg_.db_version = "2025.01";
+        cfg_.voc_version = "7";
+        cfg_.device_id = "Z31S123";
+        cfg_.serial_number = "SN-42";
+    }
+
+    void Start() { dev_ = std::make_unique<Device>(dir_.path(), cfg_); }
+    void Connect(int baud) { ASSERT_EQ(host_.Open(dev_->PortPath(), baud), ""); }
+    std::string Ask(const std::string& command) {
+        EXPECT_TRUE(host_.Write(command));
+        return host_.ReadUntil("QV>>", kReply);
+    }
+    bool WaitForMode(Mode mode) {
+        return WaitFor([&] { return dev_->CurrentMode() == mode; }, kReply);
+    }
+
+    PortDir dir_;
+    DeviceConfig cfg_;
+    std::unique_ptr<Device> dev_;
+    HostPort host_;
+};
+
+TEST_F(DeviceTest, StreamsValidNmeaAtTheNmeaRate) {
+    Start();
+    Connect(4800);
+    const std::string got = host_.ReadUntil("$GPGSV,3,3", kReply);
+    const auto sentences = Sentences(got);
+    ASSERT_GE(sentences.size(), 3u) << got;
+    for (const auto& s : sentences) EXPECT_TRUE(ValidNmea(s)) << s;
+    for (const char* kind : {"$GPGGA,", "$GPRMC,", "$GPGSA,", "$GPGSV,"}) {
+        EXPECT_NE(host_.ReadUntil(kind, kReply).find(kind), std::string::npos) << kind;
+    }
+}
+
+TEST_F(DeviceTest, NmeaIsLostWhileTheHostListensAtAnotherRate) {
+    Start();
+    Connect(115200);
+    const std::size_t lost = dev_->LostSentBytes();
+    ASSERT_TRUE(WaitFor([&] { return dev_->LostSentBytes() > lost; }, kReply));
+    EXPECT_EQ(host_.ReadFor(kQuiet), "");
+}
+
+TEST_F(DeviceTest, DnmodeThenReopenAtCommandRateGivesPrompt) {
+    Start();
+    Connect(4800);
+    ASSERT_TRUE(host_.Write("$dnmode\r"));
+    ASSERT_TRUE(WaitForMode(Mode::Download));
+    Connect(115200);
+    // The "QV>>" answering $dnmode went out at the command rate while the host was still at
+    // 4800, so it is normally lost; only the prompt asked for is certain.
+    EXPECT_TRUE(Ask("\r\n").ends_with("\r\nQV>>"));
+    EXPECT_EQ(Ask("\r"), "\r\nQV>>");
+    EXPECT_EQ(dev_->ReceivedCommands(), (std::vector<std::string>{"$dnmode", "", ""}));
+}
+
+TEST_F(DeviceTest, DnmodePromptGoesOutAtTheCommandRate) {
+    Start();
+    dev_->SetReplyDelayMs(400);  // time for the host to change speed before the prompt
+    Connect(4800);
+    ASSERT_TRUE(host_.Write("$dnmode\r"));
+    ASSERT_TRUE(WaitForMode(Mode::Download));
+    Connect(115200);
+    EXPECT_EQ(host_.ReadUntil("QV>>", kReply), "QV>>");
+}
+
+TEST_F(DeviceTest, QqResumesTheStreamAtTheNmeaRate) {
+    cfg_.start_mode = Mode::Download;
+    Start();
+    Connect(115200);
+    ASSERT_TRUE(host_.Write("qq\r\n"));
+    ASSERT_TRUE(WaitForMode(Mode::Normal));
+    Connect(4800);
+    const auto sentences = Sentences(host_.ReadUntil("$GPGSV,3,3", kReply));
+    ASSERT_FALSE(sentences.empty());
+    for (const auto& s : sentences) EXPECT_TRUE(ValidNmea(s)) << s;
+}
+
+TEST_F(DeviceTest, SilentDeviceStreamsNothingUntilItSpeaksAgain) {
+    Start();
+    dev_->SetSilent(true);
+    Connect(4800);
+    EXPECT_EQ(host_.ReadFor(kQuiet), "");
+    dev_->SetSilent(false);
+    EXPECT_NE(host_.ReadUntil("$GPGGA", kReply).find("$GPGGA"), std::string::npos);
+}
+
+TEST_F(DeviceTest, PortIsNoLongerExclusiveOnceTheHostHasGone) {
+    Start();
+    Connect(4800);  // takes TIOCEXCL; the host will die without releasing it
+    const int probe = open(dev_->PortPath().c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+    if (probe < 0) {
+        // Without CAP_SYS_ADMIN the port is busy while the host holds it, and must open again
+        // once the host has closed it.
+        ASSERT_EQ(errno, EBUSY);
+        host_.Close(/*release_exclusive=*/false);
+        EXPECT_TRUE(
+            WaitFor([&] { return HostPort().Open(dev_->PortPath(), 4800).empty(); }, kReply));
+        return;
+    }
+    // Root opens an exclusive tty anyway; the probe watches the flag without closing.
+    int excl = 0;
+    ASSERT_EQ(ioctl(probe, TIOCGEXCL, &excl), 0);
+    ASSERT_EQ(excl, 1);
+    host_.Close(/*release_exclusive=*/false);
+    EXPECT_TRUE(WaitFor([&] { return ioctl(probe, TIOCGEXCL, &excl) == 0 && excl == 0; }, kReply));
+    close(probe);
+}
+
+TEST_F(DeviceTest, HangUpKillsTheLineAndRemovesTheLink) {
+    Start();
+    Connect(4800);
+    dev_->HangUp();
+    EXPECT_TRUE(dev_->IsHungUp());
+    EXPECT_FALSE(Exists(dev_->PortPath()));
+    EXPECT_TRUE(SeesHangUp(host_.fd()));
+    EXPECT_FALSE(host_.Write("\r"));
+    dev_->HangUp();  // a second time does nothing
+    HostPort again;
+    EXPECT_NE(again.Open(dev_->PortPath(), 4800), "");
+}
+
+TEST_F(DeviceTest, DestroyingTheDeviceHangsUpAHostHoldingThePort) {
+    Start();
+    Connect(4800);
+    const std::string link = dev_->PortPath();
+    dev_.reset();
+    EXPECT_FALSE(Exists(link));
+    EXPECT_TRUE(SeesHangUp(host_.fd()));
+}
+
+TEST_F(DeviceTest, BadConfigurationIsRefusedClearly) {
+    cfg_.nmea_baud = 4801;
+    EXPECT_THROW(Start(), std::invalid_argument);
+    cfg_ = DeviceConfig();
+    cfg_.port_number = 0;
+    EXPECT_THROW(Start(), std::invalid_argument);
+    cfg_ = DeviceConfig();
+    cfg_.fw_version = "1\r2";
+    EXPECT_THROW(Start(), std::invalid_argument);
+    EXPECT_THROW(Device(dir_.path() + "/missing", DeviceConfig()), std::runtime_error);
+}
+
+TEST_F(DeviceTest, TakenPortIsRefusedButAStaleLinkIsReplaced) {
+    Start();
+    EXPECT_THROW(Device(dir_.path(), cfg_), std::runtime_error);
+    const std::string link = dir_.path() + "/com2";
+    ASSERT_EQ(symlink("/dev/pts/does-not-exist", link.c_str()), 0);
+    cfg_.port_number = 2;
+    Device second(dir_.path(), cfg_);
+    HostPort host;
+    EXPECT_EQ(host.Open(link, 4800), "");
+}
+
+class DownloadTest : public DeviceTest {
+  protected:
+    void SetUp() override {
+        cfg_.start_mode = Mode::Download;
+        Start();
+        Connect(115200);
+    }
+};
+
+TEST_F(DownloadTest, AnswersTheVersionAndIdentityQueries) {
+    EXPECT_EQ(Ask("rvfw\r"), "\r\nOK!\r\n$3.14\r\nQV>>");
+    EXPECT_EQ(Ask("rvdb\r"), "\r\nOK!\r\n$2025.01\r\nQV>>");
+    EXPECT_EQ(Ask("rvvo\r\n"), "\r\nOK!\r\n$7\r\nQV>>");
+    EXPECT_EQ(Ask("rimt\r"), "\r\nOK!\r\n$Z31S123\r\nQV>>");
+    EXPECT_EQ(Ask("rsmt\r"), "\r\nOK!\r\n$SN-42\r\nQV>>");
+    EXPECT_EQ(Ask("bogus\r"), "\r\nUnknown command\r\nQV>>");
+    EXPECT_EQ(dev_->ReceivedCommands().size(), 6u);
+}
+
+TEST_F(DownloadTest, BytesSentAtTheWrongRateAreLost) {
+    Connect(4800);
+    ASSERT_TRUE(host_.Write("rvfw\r"));
+    ASSERT_TRUE(WaitFor([&] { return dev_->DroppedBytes() == 5; }, kReply));
+    EXPECT_EQ(host_.ReadFor(kQuiet), "");
+    EXPECT_TRUE(dev_->ReceivedCommands().empty());
+    Connect(115200);
+    EXPECT_EQ(Ask("rsmt\r"), "\r\nOK!\r\n$SN-42\r\nQV>>");
+    EXPECT_EQ(dev_->ReceivedBytes(), 10u);
+    EXPECT_EQ(dev_->DroppedBytes(), 5u);
+}
+
+TEST_F(DownloadTest, SilentDeviceRecordsButNeverAnswers) {
+    dev_->SetSilent(true);
+    ASSERT_TRUE(host_.Write("rvfw\r"));
+    ASSERT_TRUE(WaitFor([&] { return dev_->ReceivedCommands().size() == 1; }, kReply));
+    EXPECT_EQ(host_.ReadFor(kQuiet), "");
+    ASSERT_TRUE(host_.Write("qq\r"));  // not acted upon either
+    ASSERT_TRUE(WaitFor([&] { return dev_->ReceivedCommands().size() == 2; }, kReply));
+    EXPECT_EQ(dev_->CurrentMode(), Mode::Download);
+    dev_->SetSilent(false);
+    EXPECT_EQ(Ask("rvfw\r"), "\r\nOK!\r\n$3.14\r\nQV>>");
+}
+
+TEST_F(DownloadTest, NulBytesAreInsertedIntoReplies) {
+    dev_->SetNulInReplies(true);
+    EXPECT_EQ(Ask("rvfw\r"), std::string("\0\r\n\0OK!\r\n\0$3.14\r\n\0QV>>", 22));
+}
+
+TEST_F(DownloadTest, ReplyDelayHoldsTheAnswerBack) {
+    dev_->SetReplyDelayMs(300);
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(Ask("rvfw\r"), "\r\nOK!\r\n$3.14\r\nQV>>");
+    EXPECT_GE(std::chrono::steady_clock::now() - start, 300ms);  // a lower bound only
+}
+
+TEST_F(DownloadTest, SplitReplyArrivesInPiecesButWhole) {
+    dev_->SetSplitReply(3, 150);
+    ASSERT_TRUE(host_.Write("rvfw\r"));
+    std::string first;
+    ASSERT_GT(host_.ReadOnce(&first, kReply), 0);
+    EXPECT_LT(first.size(), 19u);
+    EXPECT_EQ(first + host_.ReadUntil("QV>>", kReply), "\r\nOK!\r\n$3.14\r\nQV>>");
+}
+
+TEST_F(DownloadTest, RawReplyReplacesTheAnswerButKeepsTheEffect) {
+    dev_->SetNulInReplies(true);  // raw bytes are sent as given
+    dev_->SetRawReply("rvfw", "$9\r\nOK!\r\nQV>>");
+    EXPECT_EQ(Ask("rvfw\r"), "$9\r\nOK!\r\nQV>>");
+    const std::string big = "\r\nOK!\r\n$" + std::string(2000, 'v') + "\r\nQV>>";
+    dev_->SetRawReply("rimt", big);
+    EXPECT_EQ(Ask("rimt\r"), big);
+    dev_->ClearRawReplies();
+    EXPECT_EQ(Ask("rvfw\r"), std::string("\0\r\n\0OK!\r\n\0$3.14\r\n\0QV>>", 22));
+    dev_->SetRawReply("qq", "bye");
+    ASSERT_TRUE(host_.Write("qq\r"));
+    EXPECT_TRUE(WaitForMode(Mode::Normal));
+}
+
+TEST_F(DownloadTest, BadKnobValuesAreRefused) {
+    EXPECT_THROW(dev_->SetReplyDelayMs(-1), std::invalid_argument);
+    EXPECT_THROW(dev_->SetSplitReply(0, 10), std::invalid_argument);
+    EXPECT_THROW(dev_->SetSplitReply(2, -1), std::invalid_argument);
+}
+
+}  // namespace
+}  // namespace z31sim

@@ -1,0 +1,129 @@
+// The z31sim program as a test harness or a developer starts it.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <poll.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+#include <string>
+#include <vector>
+
+#include "sim/tests/host_port.h"
+#include "sim/z31sim.h"
+
+extern char** environ;
+
+namespace z31sim {
+namespace {
+
+using namespace std::chrono_literals;
+
+// A z31sim child process with its stdout and stderr piped to us.
+class Program {
+  public:
+    explicit Program(std::vector<std::string> args) {
+        args.insert(args.begin(), Z31SIM_PROGRAM);
+        std::vector<char*> argv;
+        for (auto& a : args) argv.push_back(a.data());
+        argv.push_back(nullptr);
+        int out[2], err[2];
+        if (pipe2(out, O_CLOEXEC) != 0 || pipe2(err, O_CLOEXEC) != 0) return;
+        posix_spawn_file_actions_t actions;
+        posix_spawn_file_actions_init(&actions);
+        posix_spawn_file_actions_adddup2(&actions, out[1], 1);
+        posix_spawn_file_actions_adddup2(&actions, err[1], 2);
+        if (posix_spawn(&pid_, argv[0], &actions, nullptr, argv.data(), environ) != 0) pid_ = -1;
+        posix_spawn_file_actions_destroy(&actions);
+        close(out[1]);
+        close(err[1]);
+        out_ = out[0];
+        err_ = err[0];
+    }
+    ~Program() {
+        if (pid_ > 0) {
+            kill(pid_, SIGKILL);
+            waitpid(pid_, nullptr, 0);
+        }
+        close(out_);
+        close(err_);
+    }
+
+    // Reads the child's stdout until a newline, or gives up after `timeout`.
+    std::string ReadLine(std::chrono::milliseconds timeout) { return Read(out_, "\n", timeout); }
+    std::string ReadAllErr(std::chrono::milliseconds timeout) { return Read(err_, "", timeout); }
+
+    // Waits for the child to end; returns its exit code, or -1 if it does not end in time.
+    int Wait(std::chrono::milliseconds timeout) {
+        int status = 0;
+        const bool ended =
+            testing::WaitFor([&] { return waitpid(pid_, &status, WNOHANG) == pid_; }, timeout);
+        if (!ended) return -1;
+        pid_ = -1;
+        return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    }
+    void Signal(int sig) { kill(pid_, sig); }
+
+  private:
+    static std::string Read(int fd, std::string_view until, std::chrono::milliseconds timeout) {
+        std::string got;
+        const auto deadline = std::chrono::steady_clock::now() + timeout;
+        while (until.empty() || got.find(until) == std::string::npos) {
+            const auto left = std::chrono::ceil<std::chrono::milliseconds>(
+                deadline - std::chrono::steady_clock::now());
+            pollfd p{fd, POLLIN, 0};
+            if (left.count() <= 0 || poll(&p, 1, static_cast<int>(left.count())) != 1) break;
+            char buf[256];
+            const ssize_t n = read(fd, buf, sizeof buf);
+            if (n <= 0) break;
+            got.append(buf, static_cast<std::size_t>(n));
+        }
+        return got;
+    }
+
+    pid_t pid_ = -1;
+    int out_ = -1;
+    int err_ = -1;
+};
+
+class ProgramTest : public ::testing::Test {
+  protected:
+    PortDir dir_;
+};
+
+TEST_F(ProgramTest, ServesUntilTerminatedThenRemovesItsLink) {
+    Program sim({"--port-dir", dir_.path(), "--port=3", "--mode", "download", "--fw", "9.8"});
+    const std::string link = dir_.path() + "/com3";
+    EXPECT_EQ(sim.ReadLine(10s), "z31sim: device on " + link + "\n");
+    testing::HostPort host;
+    ASSERT_EQ(host.Open(link, 115200), "");
+    ASSERT_TRUE(host.Write("rvfw\r"));
+    EXPECT_EQ(host.ReadUntil("QV>>", 3s), "\r\nOK!\r\n$9.8\r\nQV>>");
+    sim.Signal(SIGTERM);
+    EXPECT_EQ(sim.Wait(10s), 0);
+    struct stat st {};
+    EXPECT_NE(lstat(link.c_str(), &st), 0);
+}
+
+TEST_F(ProgramTest, BadOptionsGiveUsageAndExitCode2) {
+    const std::vector<std::vector<std::string>> bad = {
+        {"--port-dir", dir_.path(), "--bogus", "1"},
+        {"--port-dir", dir_.path(), "--port", "x1"},
+        {"--port-dir", dir_.path(), "--mode", "fast"},
+        {"--port-dir", dir_.path(), "--nmea-baud", "1234"},
+        {"--port-dir", dir_.path(), "--port"},
+        {"--port-dir", dir_.path(), "stray"},
+    };
+    for (const auto& args : bad) {
+        Program sim(args);
+        EXPECT_NE(sim.ReadAllErr(10s).find("usage: z31sim"), std::string::npos) << args[2];
+        EXPECT_EQ(sim.Wait(10s), 2) << args[2];
+    }
+}
+
+}  // namespace
+}  // namespace z31sim

@@ -1,0 +1,95 @@
+// Z31 device simulator: one simulated device behind a pseudo-terminal, reachable by the host
+// library as <port_dir>/com<N>.
+#pragma once
+
+#include <cstddef>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace z31sim {
+
+enum class Mode { Normal, Download };
+
+// What a simulated device is and how it talks. Invalid values make Device's constructor throw.
+struct DeviceConfig {
+    int port_number = 1;        // the link is <port_dir>/com<port_number>; 1 or more
+    int nmea_baud = 4800;       // line speed in normal operation (NMEA stream)
+    int command_baud = 115200;  // line speed in download mode
+    Mode start_mode = Mode::Normal;
+    int nmea_period_ms = 1000;  // time between two NMEA bursts; 1 or more
+    std::string fw_version = "1.20";
+    std::string db_version = "2024.05.1";
+    std::string voc_version = "1.05";
+    std::string device_id = "Z31S006";
+    std::string serial_number = "Z31A0012345";
+};
+
+// One simulated device running on its own thread and owning a pseudo-terminal.
+//
+// The device listens and talks only at the line speed of its current mode. Bytes the host sends
+// while its line speed differs are lost (DroppedBytes), and so is what the device sends then
+// (LostSentBytes). Every setter may be called at any time from any thread.
+class Device {
+  public:
+    // Creates the pty and the link <port_dir>/com<N>, then starts the device thread.
+    // Throws std::invalid_argument for a bad configuration and std::runtime_error when the pty
+    // or the link cannot be made.
+    Device(std::string port_dir, DeviceConfig cfg);
+    // Stops the thread, closes the pty (a host still holding the port sees a hang-up) and
+    // removes the link.
+    ~Device();
+    Device(const Device&) = delete;
+    Device& operator=(const Device&) = delete;
+
+    std::string PortPath() const;   // <port_dir>/com<N>
+    std::string SlavePath() const;  // the pty the link points at
+    Mode CurrentMode() const;
+
+    // Fault knobs.
+    // Silent: the device still reads and records commands but neither acts on them, nor
+    // answers, nor streams NMEA.
+    void SetSilent(bool silent);
+    // Each reply gets NUL bytes: one at its start and one before each "OK!", "$" and "QV>>".
+    void SetNulInReplies(bool on);
+    // Waits this long before sending each reply (NMEA is not delayed). Throws if negative.
+    void SetReplyDelayMs(int ms);
+    // Sends each reply in `pieces` parts, `gap_ms` apart (pieces 1 = whole). Throws if
+    // pieces < 1 or gap_ms < 0.
+    void SetSplitReply(int pieces, int gap_ms);
+    // Answers `command` (text without its "\r") with exactly `raw`, in any mode; the command
+    // still has its usual effect. Raw bytes get no NULs; the delay and split knobs still apply.
+    void SetRawReply(const std::string& command, std::string raw);
+    void ClearRawReplies();
+    // The cable is pulled: the pty is closed (host reads see end of file or EIO, writes fail)
+    // and the link is removed. Returns once done; the device stays destructible.
+    void HangUp();
+    bool IsHungUp() const;
+
+    // Observations.
+    std::vector<std::string> ReceivedCommands() const;  // received at the right speed
+    std::size_t ReceivedBytes() const;                  // every byte that arrived, lost or not
+    std::size_t DroppedBytes() const;   // bytes that arrived at the wrong line speed
+    std::size_t LostSentBytes() const;  // bytes not delivered: wrong speed or host not reading
+
+  private:
+    struct Impl;
+    std::unique_ptr<Impl> impl_;
+};
+
+// A temporary port folder (mkdtemp under $TMPDIR or /tmp), removed with whatever links it holds
+// on destruction.
+class PortDir {
+  public:
+    PortDir();  // throws std::runtime_error on failure
+    ~PortDir();
+    PortDir(const PortDir&) = delete;
+    PortDir& operator=(const PortDir&) = delete;
+
+    const std::string& path() const { return path_; }
+
+  private:
+    std::string path_;
+};
+
+}  // namespace z31sim
