@@ -1,0 +1,13 @@
+// The About box: the program's name, version and icon.
+#pragma once
+
+#include <QDialog>
+
+class CAboutDlg : public QDialog {
+    Q_OBJECT
+
+public:
+    explicit CAboutDlg(QWidget* parent = nullptr);
+
+    static constexpr char kAboutItem[] = "&About DevodTool...";  // the menu item that opens it
+};

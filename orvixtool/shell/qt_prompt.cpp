@@ -1,0 +1,66 @@
+#include "orvixtool/shell/qt_prompt.h"
+
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QMessageBox>
+#include <QStringList>
+
+namespace devod {
+
+int QtPrompt::MessageBox(const std::string& text, const std::string& caption, unsigned style) {
+    QMessageBox box(parent_);
+    box.setWindowTitle(QString::fromStdString(caption));
+    box.setText(QString::fromStdString(text));
+    switch (style & 0xF0) {
+        case kMbIconStop: box.setIcon(QMessageBox::Critical); break;
+        case kMbIconQuestion: box.setIcon(QMessageBox::Question); break;
+        case kMbIconExclamation: box.setIcon(QMessageBox::Warning); break;
+        case kMbIconInformation: box.setIcon(QMessageBox::Information); break;
+        default: break;
+    }
+    switch (style & 0xF) {
+        case kMbYesNo:
+            box.setStandardButtons(QMessageBox::Yes | QMessageBox::No);
+            break;
+        case kMbOkCancel:
+            box.setStandardButtons(QMessageBox::Ok | QMessageBox::Cancel);
+            break;
+        default: box.setStandardButtons(QMessageBox::Ok); break;
+    }
+    switch (box.exec()) {
+        case QMessageBox::Yes: return kIdYes;
+        case QMessageBox::No: return kIdNo;
+        case QMessageBox::Cancel: return kIdCancel;
+        default: return kIdOk;
+    }
+}
+
+QString QtPrompt::ToQtFilter(const std::string& filter) {
+    QStringList parts = QString::fromStdString(filter).split(QLatin1Char('|'));
+    QStringList filters;
+    for (int i = 0; i + 1 < parts.size(); i += 2) {
+        if (parts[i].isEmpty()) continue;
+        QString patterns = parts[i + 1];
+        patterns.replace(QLatin1Char(';'), QLatin1Char(' '));
+        filters << (parts[i].contains(QLatin1Char('(')) ? parts[i]
+                                                        : parts[i] + " (" + patterns + ")");
+    }
+    return filters.join(QStringLiteral(";;"));
+}
+
+std::optional<std::string> QtPrompt::FileDialog(const FileDialogRequest& request) {
+    QFileDialog dialog(parent_);
+    dialog.setAcceptMode(request.save ? QFileDialog::AcceptSave : QFileDialog::AcceptOpen);
+    dialog.setFileMode(request.save ? QFileDialog::AnyFile : QFileDialog::ExistingFile);
+    dialog.setNameFilter(ToQtFilter(request.filter));
+    dialog.setDefaultSuffix(QString::fromStdString(request.default_extension));
+    dialog.setOption(QFileDialog::DontConfirmOverwrite, !request.overwrite_prompt);
+    dialog.setOption(QFileDialog::ReadOnly, false);
+    // A wildcard initial name only picks the filter; a plain name is proposed as it is.
+    QString initial = QString::fromStdString(request.initial_name);
+    if (!initial.isEmpty() && !initial.contains(QLatin1Char('*'))) dialog.selectFile(initial);
+    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return std::nullopt;
+    return dialog.selectedFiles().first().toStdString();
+}
+
+}  // namespace devod

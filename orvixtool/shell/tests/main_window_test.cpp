@@ -1,0 +1,199 @@
+// The whole program window, offscreen, against the simulated device behind our PipeBridge: the
+// start-up connect, the pages it fills, the shared fields, exit and the About box.
+#include <gtest/gtest.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QTest>
+#include <memory>
+
+#include "orvixtool/devicelink/pipe_bridge.h"
+#include "orvixtool/devicelink/upgrade_page.h"
+#include "orvixtool/settingspage/user_setting_page.h"
+#include "orvixtool/shell/about_dlg.h"
+#include "orvixtool/shell/main_window.h"
+#include "orvixtool/testsupport/fake_dialog.h"
+#include "qvlib/serial/clock.h"
+#include "sim/usb/z31usb.h"
+
+extern char** environ;
+
+using namespace devod;
+
+namespace {
+
+class InstantClock : public util::Clock {
+public:
+    uint64_t NowMs() override { return now_ += 1; }
+    void SleepMs(uint32_t ms) override { now_ += ms; }
+
+private:
+    uint64_t now_ = 0;
+};
+
+class MainWindowTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        socket_ = "/tmp/devod-window-" + std::to_string(getpid()) + ".sock";
+        setenv("Z31_USB_SOCKET", socket_.c_str(), 1);
+        PipeBridge::SetLibraryPath(PIPEBRIDGE_LIBRARY);
+        util::InstallClock(&clock_);
+        device_ = std::make_unique<z31sim::UsbDevice>(socket_);
+        device_->SetSettingsRecord({0x00, 0x01, 0x00, 0x01, 0x89, 0x03});
+        device_->SetUserSpeeds({50, 60, 70, 80, 90});
+    }
+    void TearDown() override {
+        window_.reset();
+        util::InstallClock(nullptr);
+        PipeBridge::SetLibraryPath("");
+    }
+    void Open() {
+        window_ = std::make_unique<CDevodToolDlg>(prompt_);
+        window_->show();
+    }
+    // The start-up connect ends with one message box.
+    bool WaitForStartUp() {
+        return QTest::qWaitFor([&] { return !prompt_.boxes.empty(); }, 5000);
+    }
+    template <typename W>
+    W* Find(QWidget* root, int id) {
+        return qobject_cast<W*>(FindControl(root, id));
+    }
+    QWidget* Upgrade() { return window_->UpgradeWidget(); }
+    QWidget* Settings() { return window_->SettingWidget(); }
+
+    std::string socket_;
+    InstantClock clock_;
+    std::unique_ptr<z31sim::UsbDevice> device_;
+    devod::testing::ScriptedPrompt prompt_;
+    std::unique_ptr<CDevodToolDlg> window_;
+};
+
+}  // namespace
+
+TEST_F(MainWindowTest, ConnectsAtStartUpAndFillsTheSettingsPage) {
+    Open();
+    ASSERT_TRUE(WaitForStartUp());
+    EXPECT_EQ(prompt_.boxes[0].caption, "SUCCESS");
+    EXPECT_EQ(Find<QLineEdit>(window_.get(), 1001)->text(), "USB");
+    EXPECT_EQ(Find<QLineEdit>(window_.get(), 1002)->text(), "Connected");
+    EXPECT_FALSE(Find<QPushButton>(Upgrade(), 1009)->isEnabled());
+    EXPECT_TRUE(Find<QPushButton>(Upgrade(), 1012)->isEnabled());
+    EXPECT_TRUE(Find<QPushButton>(Upgrade(), 1017)->isEnabled());
+    EXPECT_TRUE(Find<QRadioButton>(Settings(), 1078)->isChecked());
+    EXPECT_EQ(Find<QLabel>(Settings(), 1036)->text(), "80 Km/h");
+    EXPECT_EQ(Find<QComboBox>(Settings(), 1060)->currentText(), "-9 (Alaska)");
+    EXPECT_EQ(Find<QComboBox>(Settings(), 1038)->currentText(), "20s");
+    EXPECT_EQ(Find<QLineEdit>(Settings(), 1024)->text(), "90");
+    EXPECT_EQ(Find<QComboBox>(Settings(), 1060)->count(), 24);  // no default zone any more
+}
+
+TEST_F(MainWindowTest, WithoutADeviceOnlyTheConnectButtonIsLeft) {
+    device_->SetAttached(false);
+    Open();
+    ASSERT_TRUE(WaitForStartUp());
+    EXPECT_EQ(prompt_.boxes[0].caption, "FAIL");
+    EXPECT_EQ(Find<QLineEdit>(window_.get(), 1002)->text(), "Disconnect");
+    EXPECT_EQ(Find<QLineEdit>(window_.get(), 1001)->text(), "");
+    EXPECT_TRUE(Find<QPushButton>(Upgrade(), 1009)->isEnabled());
+    EXPECT_FALSE(Find<QPushButton>(Upgrade(), 1012)->isEnabled());
+    EXPECT_FALSE(Find<QPushButton>(Upgrade(), 1017)->isEnabled());
+    // Pressing connect again runs the whole connect, now with the device there.
+    device_->SetAttached(true);
+    QTest::mouseClick(Find<QPushButton>(Upgrade(), 1009), Qt::LeftButton);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return prompt_.boxes.size() == 2; }, 5000));
+    EXPECT_EQ(prompt_.boxes[1].caption, "SUCCESS");
+    EXPECT_EQ(Find<QLineEdit>(window_.get(), 1002)->text(), "Connected");
+}
+
+TEST_F(MainWindowTest, TabsOnlyShowAndHideThePages) {
+    Open();
+    window_->Tabs()->setCurrentIndex(1);
+    EXPECT_TRUE(Upgrade()->isHidden());
+    EXPECT_FALSE(Settings()->isHidden());
+    // The hidden Upgrade page's start-up timer still runs and connects.
+    ASSERT_TRUE(WaitForStartUp());
+    EXPECT_EQ(prompt_.boxes[0].caption, "SUCCESS");
+    window_->Tabs()->setCurrentIndex(0);
+    EXPECT_FALSE(Upgrade()->isHidden());
+    EXPECT_TRUE(Settings()->isHidden());
+}
+
+TEST_F(MainWindowTest, ExitAsksAndNoKeepsEverythingRunning) {
+    Open();
+    ASSERT_TRUE(WaitForStartUp());
+    prompt_.AnswerBox(kIdNo);
+    QTest::mouseClick(Find<QPushButton>(window_.get(), 1003), Qt::LeftButton);
+    ASSERT_EQ(prompt_.boxes.size(), 2u);
+    EXPECT_EQ(prompt_.boxes[1].text, "Do you really want to exit? ");
+    EXPECT_EQ(prompt_.boxes[1].caption, "EXIT");
+    EXPECT_EQ(prompt_.boxes[1].style & 0xF, static_cast<unsigned>(kMbYesNo));
+    EXPECT_TRUE(window_->isVisible());
+    prompt_.AnswerBox(kIdYes);
+    QTest::mouseClick(Find<QPushButton>(window_.get(), 1003), Qt::LeftButton);
+    EXPECT_FALSE(window_->isVisible());
+    EXPECT_EQ(window_->result(), QDialog::Accepted);
+}
+
+TEST_F(MainWindowTest, EscapeClosesWithoutTheQuestion) {
+    Open();
+    ASSERT_TRUE(WaitForStartUp());
+    QTest::keyClick(window_.get(), Qt::Key_Escape);
+    EXPECT_FALSE(window_->isVisible());
+    EXPECT_EQ(window_->result(), QDialog::Rejected);
+    EXPECT_EQ(prompt_.boxes.size(), 1u);
+}
+
+TEST_F(MainWindowTest, ControlsSitAtTheirTemplatePositions) {
+    Open();
+    DialogUnits units(DialogFont());
+    EXPECT_EQ(window_->size(), units.Size(436, 252));
+    EXPECT_EQ(Find<QPushButton>(window_.get(), 1003)->geometry(), units.Rect(350, 230, 65, 15));
+    EXPECT_EQ(Find<QPushButton>(Upgrade(), 1017)->geometry(), units.Rect(14, 107, 353, 42));
+    EXPECT_EQ(Find<QPushButton>(Settings(), 1063)->geometry(), units.Rect(323, 166, 35, 15));
+    EXPECT_FALSE(window_->windowFlags() & Qt::WindowCloseButtonHint);
+}
+
+TEST(AboutBox, NamesTheProgramAndItsVersion) {
+    CAboutDlg about;
+    EXPECT_EQ(about.windowTitle(), "About DevodTool");
+    bool found = false;
+    for (QLabel* label : about.findChildren<QLabel*>()) {
+        found = found || label->text() == "DevodTool, Version 1.0";
+    }
+    EXPECT_TRUE(found);
+    EXPECT_STREQ(CAboutDlg::kAboutItem, "&About DevodTool...");
+}
+
+TEST(StartUp, WithoutADisplayTheProgramEndsSilentlyBeforeAnyWindow) {
+    int out[2];
+    ASSERT_EQ(pipe(out), 0);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_adddup2(&actions, out[1], 1);
+    posix_spawn_file_actions_adddup2(&actions, out[1], 2);
+    const char* argv[] = {DEVODTOOL_PROGRAM, nullptr};
+    const char* env[] = {"PATH=/usr/bin:/bin", nullptr};  // no DISPLAY, no QT_QPA_PLATFORM
+    pid_t pid;
+    ASSERT_EQ(posix_spawn(&pid, DEVODTOOL_PROGRAM, &actions, nullptr, const_cast<char**>(argv),
+                          const_cast<char**>(env)),
+              0);
+    close(out[1]);
+    std::string printed;
+    char buf[256];
+    for (ssize_t n; (n = read(out[0], buf, sizeof buf)) > 0;) printed.append(buf, n);
+    close(out[0]);
+    int status = 0;
+    waitpid(pid, &status, 0);
+    posix_spawn_file_actions_destroy(&actions);
+    EXPECT_TRUE(WIFEXITED(status));
+    EXPECT_NE(WEXITSTATUS(status), 0);
+    EXPECT_EQ(printed, "");
+}
