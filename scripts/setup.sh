@@ -6,6 +6,7 @@ set -euo pipefail
 packages=(
     cmake make g++ pkg-config
     libgtest-dev libgmock-dev googletest
+    qt6-base-dev libgl-dev fonts-dejavu-core fonts-dejavu-extra
 )
 
 missing=()

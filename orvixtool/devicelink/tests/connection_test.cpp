@@ -1,0 +1,187 @@
+// Connection management, step by step: the page logic with fake controls and hand-fired timers,
+// against the simulated device behind our PipeBridge.
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <memory>
+
+#include "orvixtool/devicelink/connection_kind.h"
+#include "orvixtool/devicelink/pipe_bridge.h"
+#include "orvixtool/devicelink/upgrade_dlg.h"
+#include "orvixtool/settingspage/user_setting_dlg.h"
+#include "orvixtool/testsupport/fake_dialog.h"
+#include "qvlib/serial/clock.h"
+#include "sim/usb/z31usb.h"
+
+using namespace devod;
+using namespace devod::testing;
+
+namespace {
+
+// Pauses pass at once: the pages' 300 ms waits cost nothing here.
+class InstantClock : public util::Clock {
+public:
+    uint64_t NowMs() override { return now_; }
+    void SleepMs(uint32_t ms) override { now_ += ms; }
+
+private:
+    uint64_t now_ = 0;
+};
+
+class ConnectionTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        socket_ = "/tmp/devod-connect-" + std::to_string(getpid()) + ".sock";
+        setenv("Z31_USB_SOCKET", socket_.c_str(), 1);
+        PipeBridge::SetLibraryPath(PIPEBRIDGE_LIBRARY);
+        util::InstallClock(&clock_);
+        device_ = std::make_unique<z31sim::UsbDevice>(socket_);
+        upgrade_ = std::make_unique<CUpgradeDlgHttp>(upgrade_controls_, timers_, prompt_);
+        settings_ = std::make_unique<CUserSettingDlg>(settings_controls_, prompt_);
+        main_.upgrade = upgrade_.get();
+        main_.settings = settings_.get();
+        settings_->OnInitDialog();
+        upgrade_->OnInitDialog();
+        upgrade_->SetMainWindow(&main_);
+        settings_->SetMainWindow(&main_);
+    }
+    void TearDown() override {
+        util::InstallClock(nullptr);
+        PipeBridge::SetLibraryPath("");
+        EXPECT_TRUE(prompt_.unexpected.empty());
+    }
+
+    // Runs the start-up connect: the 500 ms timer, then the 100 ms probe.
+    void StartUp() {
+        ASSERT_TRUE(timers_.IsRunning(CUpgradeDlgHttp::kTimerStartup));
+        upgrade_->OnTimer(CUpgradeDlgHttp::kTimerStartup);
+        ASSERT_TRUE(timers_.IsRunning(CUpgradeDlgHttp::kTimerProbe));
+        upgrade_->OnTimer(CUpgradeDlgHttp::kTimerProbe);
+        EXPECT_FALSE(timers_.IsRunning(CUpgradeDlgHttp::kTimerProbe));
+    }
+    bool Enabled(int id) const { return upgrade_controls_.IsEnabled(id); }
+    void ExpectButtons(bool connect, bool disconnect, bool update) const {
+        EXPECT_EQ(Enabled(CUpgradeDlgHttp::kIdConnect), connect);
+        EXPECT_EQ(Enabled(CUpgradeDlgHttp::kIdDisconnect), disconnect);
+        EXPECT_EQ(Enabled(CUpgradeDlgHttp::kIdUpdateDatabase), update);
+    }
+    bool SettingsDeviceControlsEnabled() const {
+        for (int id : CUserSettingDlg::kDeviceControls) {
+            if (!settings_controls_.IsEnabled(id)) return false;
+        }
+        return true;
+    }
+
+    std::string socket_;
+    InstantClock clock_;
+    std::unique_ptr<z31sim::UsbDevice> device_;
+    FakeControls upgrade_controls_;
+    FakeControls settings_controls_;
+    FakeTimers timers_;
+    ScriptedPrompt prompt_;
+    FakeMainWindow main_;
+    std::unique_ptr<CUpgradeDlgHttp> upgrade_;
+    std::unique_ptr<CUserSettingDlg> settings_;
+};
+
+}  // namespace
+
+TEST_F(ConnectionTest, StartUpFindsTheDeviceAndReadsItsSettings) {
+    device_->SetSettingsRecord({0x00, 0x01, 0x00, 0x01, 0x89, 0x03});
+    device_->SetUserSpeeds({30, 40, 50, 60, 255});
+    upgrade_->OnTimer(CUpgradeDlgHttp::kTimerStartup);
+    // Finding: everything waits for the probe.
+    EXPECT_EQ(main_.status, "Find the GPS");
+    ExpectButtons(false, false, false);
+    EXPECT_FALSE(settings_controls_.IsShown(CUserSettingDlg::kIdSummerOn));
+    EXPECT_FALSE(SettingsDeviceControlsEnabled());
+
+    upgrade_->OnTimer(CUpgradeDlgHttp::kTimerProbe);
+    EXPECT_EQ(GetConnectionKind(), kUsbConnection);
+    EXPECT_EQ(main_.label, "USB");
+    EXPECT_EQ(main_.status, "Connected");
+    ExpectButtons(false, true, true);
+    EXPECT_TRUE(SettingsDeviceControlsEnabled());
+    EXPECT_TRUE(settings_controls_.IsShown(CUserSettingDlg::kIdSummerOn));
+    ASSERT_EQ(prompt_.boxes.size(), 1u);
+    EXPECT_EQ(prompt_.boxes[0].text, "");
+    EXPECT_EQ(prompt_.boxes[0].caption, "SUCCESS");
+    // The settings record first, then the user speeds.
+    auto frames = device_->ReceivedFrames();
+    ASSERT_EQ(frames.size(), 2u);
+    EXPECT_EQ(frames[0], (z31sim::Bytes{0x23, 0x01, 0x01}));
+    EXPECT_EQ(frames[1], (z31sim::Bytes{0x23, 0x03, 0x01}));
+    EXPECT_TRUE(settings_controls_.IsChecked(CUserSettingDlg::kIdKmh));
+    EXPECT_EQ(settings_controls_.ComboText(CUserSettingDlg::kIdTimeZone,
+                                           settings_controls_.ComboSelection(
+                                               CUserSettingDlg::kIdTimeZone)),
+              "-9 (Alaska)");
+    EXPECT_EQ(settings_controls_.GetText(CUserSettingDlg::kIdUserSpeed5), "255");
+}
+
+TEST_F(ConnectionTest, AbsentDeviceEndsDisconnectedWithTheFailureMessage) {
+    device_->SetAttached(false);
+    StartUp();
+    EXPECT_EQ(GetConnectionKind(), kNoConnection);
+    EXPECT_EQ(main_.status, "Disconnect");
+    EXPECT_EQ(main_.label, "");
+    ExpectButtons(true, false, false);
+    EXPECT_FALSE(SettingsDeviceControlsEnabled());
+    EXPECT_FALSE(settings_controls_.IsShown(CUserSettingDlg::kIdSummerGroup));
+    ASSERT_EQ(prompt_.boxes.size(), 1u);
+    EXPECT_EQ(prompt_.boxes[0].text, CUpgradeDlgHttp::kConnectFailedText);
+    EXPECT_EQ(prompt_.boxes[0].caption, "FAIL");
+    EXPECT_EQ(upgrade_controls_.Progress(CUpgradeDlgHttp::kIdProgressConnect).Pos(), 0);
+    // No second attempt on its own.
+    EXPECT_TRUE(timers_.running.empty());
+}
+
+TEST_F(ConnectionTest, MissingPipeBridgeCountsAsNoDevice) {
+    PipeBridge::SetLibraryPath("/nonexistent/libPipeBridge.so");
+    StartUp();
+    EXPECT_EQ(main_.status, "Disconnect");
+    ASSERT_EQ(prompt_.boxes.size(), 1u);
+    EXPECT_EQ(prompt_.boxes[0].caption, "FAIL");
+    EXPECT_TRUE(device_->ReceivedFrames().empty());
+}
+
+TEST_F(ConnectionTest, DisconnectKeepsTheLabelAndReconnectRunsEverythingAgain) {
+    StartUp();
+    ASSERT_EQ(main_.status, "Connected");
+    upgrade_->OnCommand(CUpgradeDlgHttp::kIdDisconnect);
+    EXPECT_EQ(GetConnectionKind(), kNoConnection);
+    EXPECT_EQ(main_.status, "Disconnect");
+    EXPECT_EQ(main_.label, "USB");
+    ExpectButtons(true, false, false);
+    EXPECT_FALSE(SettingsDeviceControlsEnabled());
+
+    upgrade_->OnCommand(CUpgradeDlgHttp::kIdConnect);
+    EXPECT_EQ(main_.status, "Find the GPS");
+    upgrade_->OnTimer(CUpgradeDlgHttp::kTimerProbe);
+    EXPECT_EQ(main_.status, "Connected");
+    EXPECT_EQ(device_->ReceivedFrames().size(), 4u);  // both reads again
+    ASSERT_EQ(prompt_.boxes.size(), 2u);
+    EXPECT_EQ(prompt_.boxes[1].caption, "SUCCESS");
+}
+
+TEST_F(ConnectionTest, AnUnpluggedDeviceIsOnlyNoticedAtTheNextOperation) {
+    StartUp();
+    device_->SetAttached(false);
+    EXPECT_EQ(main_.status, "Connected");
+    // The next settings read finds the device gone; the pages end disconnected and usable.
+    settings_->OnCommand(CUserSettingDlg::kIdModeRead);
+    EXPECT_EQ(main_.status, "Disconnect");
+    ExpectButtons(true, false, false);
+}
+
+TEST_F(ConnectionTest, ProgressBarsGetTheirColoursAtInitialisation) {
+    const ProgressState& connect = upgrade_controls_.Progress(CUpgradeDlgHttp::kIdProgressConnect);
+    EXPECT_FALSE(connect.ShowPercent());
+    EXPECT_EQ(connect.Maximum(), 4);
+    EXPECT_EQ(connect.BarColour(), 0x00FF6633u);
+    EXPECT_EQ(connect.BkColour(), 0x00FFFFFFu);
+    const ProgressState& write = upgrade_controls_.Progress(CUpgradeDlgHttp::kIdProgressWrite);
+    EXPECT_TRUE(write.ShowPercent());
+    EXPECT_EQ(write.TextColour(), 0x00FF6633u);
+    EXPECT_EQ(write.TextBkColour(), 0x00FFFFFFu);
+}

@@ -1,0 +1,134 @@
+#include "orvixtool/devicelink/upgrade_dlg.h"
+
+#include "orvixtool/devicelink/connection_kind.h"
+#include "orvixtool/devicelink/pipe_bridge.h"
+#include "orvixtool/settingspage/user_setting_dlg.h"
+
+using namespace devod;
+
+namespace {
+
+// Progress bar messages.
+constexpr unsigned kPbmSetPos = 0x402;
+constexpr unsigned kPbmSetRange32 = 0x406;
+constexpr unsigned kPbmSetBarColour = 0x409;
+constexpr unsigned kPbmSetBackColour = 0x2001;
+constexpr unsigned kPbmSetTextColour = 0x466;
+constexpr unsigned kPbmSetTextBackColour = 0x468;
+constexpr unsigned kPbmShowPercent = 0x46A;
+
+constexpr intptr_t kWhite = 0x00FFFFFF;
+constexpr intptr_t kBlue = 0x00FF6633;
+
+}  // namespace
+
+CUpgradeDlgHttp::CUpgradeDlgHttp(IControls& controls, ITimers& timers, IPrompt& prompt)
+    : controls_(controls), timers_(timers), prompt_(prompt) {
+    SetConnectionKind(kNoConnection);
+}
+
+CUpgradeDlgHttp::~CUpgradeDlgHttp() = default;
+
+bool CUpgradeDlgHttp::OnInitDialog() {
+    controls_.SendMessage(kIdProgressConnect, kPbmShowPercent, 0, 0);
+    controls_.SendMessage(kIdProgressConnect, kPbmSetBackColour, 0, kWhite);
+    controls_.SendMessage(kIdProgressConnect, kPbmSetBarColour, 0, kBlue);
+    controls_.SendMessage(kIdProgressConnect, kPbmSetTextBackColour, 0, kBlue);
+    controls_.SendMessage(kIdProgressConnect, kPbmSetTextColour, 0, kWhite);
+    controls_.SendMessage(kIdProgressConnect, kPbmSetRange32, 0, 4);
+    controls_.SendMessage(kIdProgressConnect, kPbmSetPos, 0, 0);
+
+    controls_.SendMessage(kIdProgressWrite, kPbmShowPercent, 1, 0);
+    controls_.SendMessage(kIdProgressWrite, kPbmSetBackColour, 0, kWhite);
+    controls_.SendMessage(kIdProgressWrite, kPbmSetBarColour, 0, kBlue);
+    controls_.SendMessage(kIdProgressWrite, kPbmSetTextBackColour, 0, kWhite);
+    controls_.SendMessage(kIdProgressWrite, kPbmSetTextColour, 0, kBlue);
+
+    timers_.SetTimer(kTimerStartup, 500);
+    return true;
+}
+
+void CUpgradeDlgHttp::OnCommand(int id) {
+    switch (id) {
+        case kIdConnect: OnAutoConnect(); break;
+        case kIdDisconnect: OnDisconnect(); break;
+        default: break;
+    }
+}
+
+void CUpgradeDlgHttp::OnTimer(unsigned id) {
+    switch (id) {
+        case kTimerStartup:
+            timers_.KillTimer(kTimerStartup);
+            OnAutoConnect();
+            break;
+        case kTimerProbe:
+            timers_.KillTimer(kTimerProbe);
+            if (DevicePresent()) {
+                SetConnectionKind(kUsbConnection);
+                if (main_ != nullptr) main_->SetConnectionLabel("USB");
+                ShowConnected();
+            } else {
+                OnDisconnect();
+                controls_.SendMessage(kIdProgressConnect, kPbmSetPos, 0, 0);
+                prompt_.MessageBox(kConnectFailedText, "FAIL", kMbOk);
+            }
+            break;
+        default: break;
+    }
+}
+
+void CUpgradeDlgHttp::OnAutoConnect() {
+    EnterState(State::Finding);
+    timers_.SetTimer(kTimerProbe, 100);
+}
+
+void CUpgradeDlgHttp::ShowConnected() {
+    EnterState(State::Connected);
+    controls_.SendMessage(kIdProgressConnect, kPbmSetPos, 0, 0);
+    if (GetConnectionKind() == kUsbConnection && main_ != nullptr && main_->SettingPage()) {
+        main_->SettingPage()->ReadSettings();
+        main_->SettingPage()->ReadUserSpeeds();
+    }
+    prompt_.MessageBox("", "SUCCESS", kMbOk);
+}
+
+void CUpgradeDlgHttp::OnDisconnect() {
+    SetConnectionKind(kNoConnection);
+    EnterState(State::Disconnected);
+    controls_.SendMessage(kIdProgressConnect, kPbmSetPos, 0, 0);
+}
+
+void CUpgradeDlgHttp::EnableButtons(bool connect, bool disconnect, bool update) {
+    controls_.Enable(kIdConnect, connect);
+    controls_.Enable(kIdDisconnect, disconnect);
+    controls_.Enable(kIdUpdateDatabase, update);
+}
+
+void CUpgradeDlgHttp::EnterState(State state) {
+    CUserSettingDlg* settings = main_ != nullptr ? main_->SettingPage() : nullptr;
+    const char* status = "";
+    switch (state) {
+        case State::Finding:
+            status = "Find the GPS";
+            EnableButtons(false, false, false);
+            if (settings) settings->ApplyConnectionState(1);
+            break;
+        case State::Connected:
+            status = "Connected";
+            EnableButtons(false, true, true);
+            if (settings) settings->ApplyConnectionState(2);
+            break;
+        case State::Disconnected:
+            status = "Disconnect";
+            EnableButtons(true, false, false);
+            if (settings) settings->ShowDisconnected();
+            break;
+        case State::Updating:
+            status = "Updating DB";
+            EnableButtons(false, false, false);
+            if (settings) settings->ShowUpdating();
+            break;
+    }
+    if (main_ != nullptr) main_->SetStatus(status);
+}

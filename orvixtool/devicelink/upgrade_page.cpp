@@ -1,0 +1,36 @@
+#include "orvixtool/devicelink/upgrade_page.h"
+
+#include <QPushButton>
+
+namespace devod {
+
+UpgradePage::UpgradePage(IPrompt& prompt, QWidget* parent) : DialogPage(parent) {
+    SetTemplateSize(384, 183);
+    AddGroup(1013, "Connect GPS", 10, 7, 362, 83);
+    AddButton(1009, "Click here to auto\r\nconnect GPS to PC", 14, 17, 150, 42);
+    AddButton(1012, "DISCONNECT", 216, 17, 151, 42);
+    AddProgress(1006, 14, 68, 354, 15);
+    AddGroup(1016, "DB Upgrade", 10, 96, 362, 80);
+    AddButton(1017, "Click here to update GPS database", 14, 107, 353, 42);
+    AddProgress(1018, 14, 155, 354, 14);
+
+    logic_ = std::make_unique<CUpgradeDlgHttp>(*this, *this, prompt);
+    on_command = [this](int id) { logic_->OnCommand(id); };
+    on_timer = [this](unsigned id) { logic_->OnTimer(id); };
+    logic_->OnInitDialog();
+
+    // The two large buttons use a bold face: Tahoma, 15 pixels high, where installed.
+    bold_font_.setFamilies({QStringLiteral("Tahoma"), QStringLiteral("DejaVu Sans"),
+                            QStringLiteral("Sans Serif")});
+    bold_font_.setPixelSize(15);
+    bold_font_.setWeight(QFont::Bold);
+    for (int id : {1009, 1017}) Control(id)->setFont(bold_font_);
+}
+
+UpgradePage::~UpgradePage() {
+    // Timers must not fire into a half-destroyed page.
+    on_timer = nullptr;
+    on_command = nullptr;
+}
+
+}  // namespace devod

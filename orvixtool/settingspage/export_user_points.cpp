@@ -1,0 +1,73 @@
+// The page's export of the device's user points to a tab-separated ".xls" file.
+#include <algorithm>
+#include <string>
+
+#include "orvixtool/devicelink/pipe_bridge.h"
+#include "orvixtool/settingspage/device_exchange.h"
+#include "orvixtool/settingspage/settings_codec.h"
+#include "orvixtool/settingspage/user_point_export.h"
+#include "orvixtool/settingspage/user_setting_dlg.h"
+#include "qvlib/serial/clock.h"
+
+using namespace devod::usersettings;
+
+namespace {
+
+devod::FileDialogRequest SaveAsRequest() {
+    devod::FileDialogRequest request;
+    request.save = true;
+    request.default_extension = "xls";
+    request.initial_name = "*.xls";
+    request.filter = "csv Files (*.xls)|*.xls|";
+    request.overwrite_prompt = true;
+    request.hide_read_only = true;
+    return request;
+}
+
+// Asks the device for its user points over the open pipes, asks the owner where to save them and
+// saves them. Returns the text of the closing message box. The pipes stay open meanwhile: the
+// exchange is ended only after the Save As dialog.
+std::string FetchAndSaveUserPoints(DeviceExchange& exchange, devod::IPrompt& prompt) {
+    if (!exchange.Send(ReadRequest(kUserPoints))) {
+        return "Cannot ask the Z31 for the user DB: " + devod::LastErrorText();
+    }
+    util::SleepMs(kReplyDelayMs);
+    std::array<uint8_t, kReplySize> reply{};
+    size_t received = 0;
+    if (!exchange.Receive(reply, &received)) return devod::LastErrorText();
+    const size_t count = reply[0];
+    if (count == 0) return "NO user DB ";
+
+    // Two reads of up to 512 bytes, 50 points in the first 500 bytes of each. Bytes the device
+    // did not send stay zero.
+    PointBytes bytes{};
+    for (size_t part = 0; part < 2; ++part) {
+        std::array<uint8_t, kPointReadSize> block{};
+        if (!exchange.Receive(block, &received)) {
+            return "Cannot read the user DB from the Z31: " + devod::LastErrorText();
+        }
+        const size_t part_size = kPointsPerRead * kPointSize;
+        std::copy_n(block.begin(), part_size, bytes.begin() + part * part_size);
+    }
+
+    auto path = prompt.FileDialog(SaveAsRequest());
+    if (!path) return "Canceled to save user db";
+    // The device holds at most 100 points: a larger count writes the 100 received.
+    const std::string text = FormatUserPoints(DecodeUserPoints(bytes, count));
+    std::string error = SaveTextFile(*path, text);
+    return error.empty() ? " Save User DB : Completed!" : error;
+}
+
+}  // namespace
+
+void CUserSettingDlg::ExportUserPoints() {
+    std::string result;
+    {
+        DeviceExchange exchange(*this, main_);
+        if (!exchange.Begin()) return;
+        if (!exchange.Open(/*probe=*/true, /*open_input=*/true)) return;
+        result = FetchAndSaveUserPoints(exchange, prompt_);
+        exchange.End();
+    }
+    prompt_.MessageBox(result, devod::kAppTitle, devod::kMbOk);
+}

@@ -1,0 +1,272 @@
+#include "orvixtool/settingspage/user_setting_dlg.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <string>
+
+#include "orvixtool/devicelink/connection_kind.h"
+#include "orvixtool/settingspage/device_exchange.h"
+#include "orvixtool/settingspage/settings_codec.h"
+#include "orvixtool/shell/progress_state.h"
+#include "qvlib/serial/clock.h"
+
+using namespace devod::usersettings;
+
+namespace {
+
+constexpr int kIdSummerControls[] = {CUserSettingDlg::kIdSummerGroup, CUserSettingDlg::kIdSummerOn,
+                                     CUserSettingDlg::kIdSummerOff};
+constexpr int kStateFinding = 1;
+constexpr int kStateConnected = 2;
+
+// The distance bars: white bar and text on blue, the distance written over the bar.
+constexpr devod::ColorRef kBarBackground = 0x00FF6633;
+constexpr devod::ColorRef kBarForeground = 0x00FFFFFF;
+
+constexpr char kSpeedTooHighText[] = "Error: Please enter a value less than 255";
+constexpr char kSettingsSavedText[] = "Save User Setting : Complete!";
+constexpr char kSpeedsSavedText[] = "Save User Speed : Complete!";
+
+void SetupDistanceBar(devod::IControls& controls, int id) {
+    controls.SendMessage(id, devod::kPbmShowPercent, 0, 0);
+    controls.SendMessage(id, devod::kPbmSetBkColor, 0, kBarBackground);
+    controls.SendMessage(id, devod::kPbmSetBarColor, 0, kBarForeground);
+    controls.SendMessage(id, devod::kPbmSetTextBkColor, 0, kBarBackground);
+    controls.SendMessage(id, devod::kPbmSetTextColor, 0, kBarForeground);
+    controls.SendMessage(id, devod::kPbmSetRange32, 0, kDistanceBarRange);
+}
+
+void ShowDistance(devod::IControls& controls, int id, int metres) {
+    char text[32];
+    std::snprintf(text, sizeof text, "Distance : %d m", metres);
+    controls.SetText(id, text);
+    controls.SendMessage(id, devod::kPbmSetPos, static_cast<uintptr_t>(kDistanceBarRange - metres),
+                         0);
+}
+
+}  // namespace
+
+CUserSettingDlg::CUserSettingDlg(devod::IControls& controls, devod::IPrompt& prompt)
+    : controls_(controls), prompt_(prompt) {}
+
+bool CUserSettingDlg::OnInitDialog() {
+    SetupDistanceBar(controls_, kIdDistanceBar2);
+    SetupDistanceBar(controls_, kIdDistanceBar1);
+
+    // Each box is emptied first, so that running this again does not repeat the items.
+    controls_.ComboReset(kIdWarningMode);
+    for (size_t i = 0; i < kWarningModes.size(); ++i) {
+        controls_.ComboInsert(kIdWarningMode, static_cast<int>(i), std::string(kWarningModes[i]));
+    }
+    controls_.ComboSelect(kIdWarningMode, 0);
+    UpdateDistances();
+
+    controls_.SetCheck(kIdMph, false);
+    controls_.SetCheck(kIdKmh, false);
+
+    controls_.ComboReset(kIdTimeZone);
+    controls_.ComboReset(kIdClockDisplay);
+    for (auto item : kClockDisplays) controls_.ComboAdd(kIdClockDisplay, std::string(item));
+    for (const auto& zone : kTimeZones) controls_.ComboAdd(kIdTimeZone, std::string(zone.name));
+    controls_.ComboSelect(kIdTimeZone, 0);
+    controls_.ComboSelect(kIdClockDisplay, 0);
+    return true;
+}
+
+void CUserSettingDlg::OnCommand(int id) {
+    switch (id) {
+        case kIdSpeedRead: ReadUserSpeeds(); break;
+        case kIdSpeedWrite: WriteUserSpeeds(); break;
+        case kIdModeRead:
+        case kIdTimeRead:
+        case kIdUnitRead: ReadSettings(); break;
+        case kIdModeSave: SaveWarningMode(); break;
+        case kIdTimeSave: SaveLocalTime(); break;
+        case kIdUnitWrite: SaveSpeedUnit(); break;
+        case kIdExport: ExportUserPoints(); break;
+        case kIdKmh:
+        case kIdMph: UpdateUnitLabels(); break;
+        case kIdWarningMode: UpdateDistances(); break;
+        default: break;
+    }
+}
+
+void CUserSettingDlg::OnTextChanged(int id) {
+    if (id >= kIdUserSpeed1 && id <= kIdUserSpeed5) CheckSpeedField(id);
+}
+
+void CUserSettingDlg::CheckSpeedField(int id) {
+    // Checked only while a device is connected over USB, when the field can be written.
+    if (devod::GetConnectionKind() != devod::kUsbConnection) return;
+    if (ParseSpeedField(controls_.GetText(id)) <= kMaxUserSpeed) return;
+    prompt_.MessageBox(kSpeedTooHighText, devod::kAppTitle, devod::kMbOk);
+    controls_.SetText(id, "");
+    controls_.SetFocus(id);
+}
+
+void CUserSettingDlg::UpdateDistances() {
+    auto distances = DistancesForMode(controls_.ComboSelection(kIdWarningMode));
+    if (!distances) return;
+    ShowDistance(controls_, kIdDistanceBar1, distances->first);
+    ShowDistance(controls_, kIdDistanceBar2, distances->second);
+}
+
+void CUserSettingDlg::UpdateUnitLabels() {
+    const bool mph = controls_.IsChecked(kIdMph);
+    controls_.SetText(kIdDistanceLabel1, mph ? "50 mph" : "80 Km/h");
+    controls_.SetText(kIdDistanceLabel2, mph ? "74.5 mph" : "120 Km/h");
+}
+
+void CUserSettingDlg::RefreshControls() {
+    controls_.SetCheck(kIdSummerOn, summer_time_ == 0);
+    controls_.SetCheck(kIdSummerOff, summer_time_ == 1);
+}
+
+void CUserSettingDlg::RefreshMembers() {
+    if (controls_.IsChecked(kIdSummerOn)) {
+        summer_time_ = 0;
+    } else if (controls_.IsChecked(kIdSummerOff)) {
+        summer_time_ = 1;
+    } else {
+        summer_time_ = -1;
+    }
+}
+
+void CUserSettingDlg::EnableDeviceControls(bool enabled) {
+    for (int id : kDeviceControls) controls_.Enable(id, enabled);
+}
+
+void CUserSettingDlg::ApplyConnectionState(int state) {
+    if (state != kStateFinding && state != kStateConnected) return;
+    const bool connected = state == kStateConnected;
+    // Row 0, "the zone of the database", is offered only until the first connection.
+    if (connected && controls_.ComboCount(kIdTimeZone) > 0 &&
+        controls_.ComboText(kIdTimeZone, 0) == kTimeZones[0].name) {
+        controls_.ComboDelete(kIdTimeZone, 0);
+    }
+    for (int id : kIdSummerControls) controls_.Show(id, connected);
+    RefreshControls();
+    EnableDeviceControls(connected);
+}
+
+void CUserSettingDlg::ShowDisconnected() {
+    for (int id : kIdSummerControls) controls_.Show(id, false);
+    RefreshControls();
+    EnableDeviceControls(false);
+}
+
+void CUserSettingDlg::ShowUpdating() {
+    RefreshControls();
+    EnableDeviceControls(false);
+}
+
+int CUserSettingDlg::SelectedTimeZoneRow() const {
+    const int item = controls_.ComboSelection(kIdTimeZone);
+    if (item < 0) return -1;
+    if (auto row = FindTimeZoneByName(controls_.ComboText(kIdTimeZone, item))) {
+        return static_cast<int>(*row);
+    }
+    // An item of unknown text: the box as it stands after the first connection.
+    return item + 1 < static_cast<int>(kTimeZones.size()) ? item + 1 : -1;
+}
+
+void CUserSettingDlg::SelectTimeZoneRow(size_t row) {
+    const int count = controls_.ComboCount(kIdTimeZone);
+    for (int item = 0; item < count; ++item) {
+        if (controls_.ComboText(kIdTimeZone, item) == kTimeZones[row].name) {
+            controls_.ComboSelect(kIdTimeZone, item);
+            return;
+        }
+    }
+}
+
+bool CUserSettingDlg::RequestRecord(DeviceExchange& exchange, uint8_t kind,
+                                    std::span<uint8_t> dest) {
+    if (!exchange.Open(/*probe=*/true, /*open_input=*/true)) return false;
+    if (!exchange.Send(ReadRequest(static_cast<RecordKind>(kind)))) return false;
+    util::SleepMs(kReplyDelayMs);
+    std::array<uint8_t, kReplySize> reply{};
+    size_t received = 0;
+    if (!exchange.Receive(reply, &received) || received < dest.size()) return false;
+    std::copy_n(reply.begin(), dest.size(), dest.begin());
+    return true;
+}
+
+void CUserSettingDlg::ReadSettings() {
+    DeviceExchange exchange(*this, main_);
+    if (!exchange.Begin()) return;
+    if (RequestRecord(exchange, kSettingsRecord, settings_)) ShowSettingsBlock();
+    exchange.End();
+}
+
+void CUserSettingDlg::ShowSettingsBlock() {
+    const bool kmh = settings_[kByteUnit] == 1;
+    controls_.SetCheck(kIdKmh, kmh);
+    controls_.SetCheck(kIdMph, !kmh);
+    UpdateUnitLabels();
+
+    controls_.ComboSelect(kIdClockDisplay, settings_[kByteClock] == 1 ? 0 : 1);
+
+    // The device keeps the offset with summer time included.
+    int hours = DecodeOffset(settings_[kByteOffset]);
+    if (summer_time_ == 0) hours -= 1;
+    if (auto row = FindTimeZoneRow(hours)) SelectTimeZoneRow(*row);
+
+    const uint8_t mode = settings_[kByteWarningMode];
+    controls_.ComboSelect(kIdWarningMode, mode > 5 ? 0 : mode);
+    UpdateDistances();
+}
+
+void CUserSettingDlg::ReadUserSpeeds() {
+    DeviceExchange exchange(*this, main_);
+    if (!exchange.Begin()) return;
+    if (RequestRecord(exchange, kUserSpeeds, speeds_)) {
+        for (size_t i = 0; i < speeds_.size(); ++i) {
+            controls_.SetText(kIdUserSpeed1 + static_cast<int>(i), std::to_string(speeds_[i]));
+        }
+    }
+    exchange.End();
+}
+
+void CUserSettingDlg::WriteFrame(std::span<const uint8_t> frame, const char* done_text) {
+    DeviceExchange exchange(*this, main_);
+    if (!exchange.Begin()) return;
+    if (!exchange.Open(/*probe=*/false, /*open_input=*/false)) return;
+    if (exchange.Send(frame)) prompt_.MessageBox(done_text, devod::kAppTitle, devod::kMbOk);
+    exchange.End();
+}
+
+void CUserSettingDlg::SaveWarningMode() {
+    const int mode = controls_.ComboSelection(kIdWarningMode);
+    settings_[kByteWarningMode] = static_cast<uint8_t>(mode > 0 ? mode : 0);
+    WriteFrame(SettingsWriteFrame(settings_), kSettingsSavedText);
+}
+
+void CUserSettingDlg::SaveLocalTime() {
+    RefreshMembers();
+    const int clock = controls_.ComboSelection(kIdClockDisplay);
+    settings_[kByteClock] =
+        clock >= 0 && controls_.ComboText(kIdClockDisplay, clock) == kClockDisplays[0];
+    // No zone chosen (or the database's zone, which has no hours of its own): offset 0.
+    const int row = SelectedTimeZoneRow();
+    if (row <= 0) {
+        settings_[kByteOffset] = 0;
+    } else {
+        const int hours = kTimeZones[row].hours + (summer_time_ == 0 ? 1 : 0);
+        settings_[kByteOffset] = EncodeOffset(hours);
+    }
+    WriteFrame(SettingsWriteFrame(settings_), kSettingsSavedText);
+}
+
+void CUserSettingDlg::SaveSpeedUnit() {
+    settings_[kByteUnit] = controls_.IsChecked(kIdMph) ? 0 : 1;
+    WriteFrame(SettingsWriteFrame(settings_), kSettingsSavedText);
+}
+
+void CUserSettingDlg::WriteUserSpeeds() {
+    for (size_t i = 0; i < speeds_.size(); ++i) {
+        const int value = ParseSpeedField(controls_.GetText(kIdUserSpeed1 + static_cast<int>(i)));
+        speeds_[i] = static_cast<uint8_t>(value & 0xFF);
+    }
+    WriteFrame(SpeedsWriteFrame(speeds_), kSpeedsSavedText);
+}
