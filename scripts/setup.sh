@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Installs the Debian packages the build, the tests and the demo need; does nothing when they are
+# Installs the Debian packages the build and the tests need (with "run": also those of the
+# run command); does nothing when they are
 # all there already. Runs as root or through sudo, without questions.
 set -euo pipefail
 
@@ -8,6 +9,11 @@ packages=(
     libgtest-dev libgmock-dev googletest
     qt6-base-dev libgl-dev fonts-dejavu-core fonts-dejavu-extra
 )
+
+# The run command without a display also needs a virtual display and screenshot tools.
+if [ "${1:-}" = "run" ]; then
+    packages+=(xvfb xauth x11-utils xdotool imagemagick)
+fi
 
 missing=()
 for p in "${packages[@]}"; do

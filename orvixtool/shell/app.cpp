@@ -27,11 +27,23 @@ bool CDevodToolApp::DisplayAvailable() {
     return false;
 }
 
+namespace {
+
+// While the window system plugin starts, a fatal error of Qt's ends the process quietly instead
+// of printing and aborting: a platform start-up failure shows no message.
+void QuietStartUpFailure(QtMsgType type, const QMessageLogContext&, const QString&) {
+    if (type == QtFatalMsg) _exit(1);
+}
+
+}  // namespace
+
 int CDevodToolApp::Run(int argc, char** argv) {
     if (!StartSockets()) return 1;
     // Without a display Qt would stop the process with a message of its own.
     if (!DisplayAvailable()) return 1;
+    QtMessageHandler previous = qInstallMessageHandler(QuietStartUpFailure);
     QApplication app(argc, argv);
+    qInstallMessageHandler(previous);
     QApplication::setApplicationName(QStringLiteral("DevodTool"));
     QApplication::setOrganizationName(QStringLiteral("Local AppWizard-Generated Applications"));
     devod::QtPrompt prompt;

@@ -57,11 +57,6 @@ void ReplaceStale(const std::string& path, const sockaddr_un& addr) {
 
 }  // namespace
 
-void Fd::Reset() {
-    if (fd_ >= 0) close(fd_);
-    fd_ = -1;
-}
-
 Fd ListenAt(const std::string& path, FileId* id) {
     const sockaddr_un addr = AddressOf(path);
     ReplaceStale(path, addr);

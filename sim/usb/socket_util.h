@@ -10,31 +10,12 @@
 #include <string>
 #include <utility>
 
+#include "sim/unique_fd.h"
+
 namespace z31sim::usb {
 
-class Fd {
-  public:
-    Fd() = default;
-    explicit Fd(int fd) : fd_(fd) {}
-    ~Fd() { Reset(); }
-    Fd(Fd&& other) noexcept : fd_(std::exchange(other.fd_, -1)) {}
-    Fd& operator=(Fd&& other) noexcept {
-        if (this != &other) {
-            Reset();
-            fd_ = std::exchange(other.fd_, -1);
-        }
-        return *this;
-    }
-    Fd(const Fd&) = delete;
-    Fd& operator=(const Fd&) = delete;
-
-    int get() const { return fd_; }
-    bool valid() const { return fd_ >= 0; }
-    void Reset();
-
-  private:
-    int fd_ = -1;
-};
+// The simulator's descriptor owner, under the name this folder uses.
+using Fd = UniqueFd;
 
 // Which file a path named when we made it, so that we only ever remove our own.
 struct FileId {

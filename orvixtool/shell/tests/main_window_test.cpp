@@ -13,6 +13,7 @@
 #include <QRadioButton>
 #include <QTest>
 #include <memory>
+#include <vector>
 
 #include "orvixtool/devicelink/pipe_bridge.h"
 #include "orvixtool/devicelink/upgrade_page.h"
@@ -172,28 +173,50 @@ TEST(AboutBox, NamesTheProgramAndItsVersion) {
     EXPECT_STREQ(CAboutDlg::kAboutItem, "&About DevodTool...");
 }
 
-TEST(StartUp, WithoutADisplayTheProgramEndsSilentlyBeforeAnyWindow) {
+namespace {
+
+struct ProgramRun {
+    int exit_code = -1;
+    std::string printed;  // standard output and error together
+};
+
+// Runs DevodTool with exactly the given environment.
+ProgramRun RunProgram(std::vector<const char*> env) {
+    ProgramRun run;
     int out[2];
-    ASSERT_EQ(pipe(out), 0);
+    if (pipe(out) != 0) return run;
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_adddup2(&actions, out[1], 1);
     posix_spawn_file_actions_adddup2(&actions, out[1], 2);
     const char* argv[] = {DEVODTOOL_PROGRAM, nullptr};
-    const char* env[] = {"PATH=/usr/bin:/bin", nullptr};  // no DISPLAY, no QT_QPA_PLATFORM
+    env.push_back(nullptr);
     pid_t pid;
-    ASSERT_EQ(posix_spawn(&pid, DEVODTOOL_PROGRAM, &actions, nullptr, const_cast<char**>(argv),
-                          const_cast<char**>(env)),
-              0);
+    int spawned = posix_spawn(&pid, DEVODTOOL_PROGRAM, &actions, nullptr,
+                              const_cast<char**>(argv), const_cast<char**>(env.data()));
     close(out[1]);
-    std::string printed;
+    posix_spawn_file_actions_destroy(&actions);
+    if (spawned != 0) {
+        close(out[0]);
+        return run;
+    }
     char buf[256];
-    for (ssize_t n; (n = read(out[0], buf, sizeof buf)) > 0;) printed.append(buf, n);
+    for (ssize_t n; (n = read(out[0], buf, sizeof buf)) > 0;) run.printed.append(buf, n);
     close(out[0]);
     int status = 0;
     waitpid(pid, &status, 0);
-    posix_spawn_file_actions_destroy(&actions);
-    EXPECT_TRUE(WIFEXITED(status));
-    EXPECT_NE(WEXITSTATUS(status), 0);
-    EXPECT_EQ(printed, "");
+    if (WIFEXITED(status)) run.exit_code = WEXITSTATUS(status);
+    return run;
+}
+
+}  // namespace
+
+TEST(StartUp, WithoutAUsableDisplayTheProgramEndsSilentlyBeforeAnyWindow) {
+    ProgramRun none = RunProgram({"PATH=/usr/bin:/bin"});
+    EXPECT_EQ(none.exit_code, 1);
+    EXPECT_EQ(none.printed, "");
+    // A display that cannot be reached makes the window system plugin fail: also quiet.
+    ProgramRun unreachable = RunProgram({"PATH=/usr/bin:/bin", "DISPLAY=:999"});
+    EXPECT_EQ(unreachable.exit_code, 1);
+    EXPECT_EQ(unreachable.printed, "");
 }
