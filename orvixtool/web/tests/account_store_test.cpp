@@ -1,0 +1,106 @@
+#include "orvixtool/web/account_store.h"
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <array>
+
+#include "orvixtool/web/account_scramble.h"
+#include "orvixtool/web/registry.h"
+#include "orvixtool/web/tests/test_env.h"
+
+namespace devod {
+namespace {
+
+TEST(ScrambleTest, XorWithPositionPlusKeyWrapsAt256) {
+    EXPECT_EQ(ScrambleText("AAA"), std::string({'A' ^ 7, 'A' ^ 8, 'A' ^ 9}));
+    // Positions 0..253 use 7..255 then 0..4, so byte 6 never scrambles to zero.
+    std::string text(254, '\x06');
+    std::string scrambled = ScrambleText(text);
+    ASSERT_EQ(scrambled.size(), 254u);
+    EXPECT_EQ(static_cast<uint8_t>(scrambled[248]), 6 ^ 0xFF);
+    EXPECT_EQ(scrambled[249], 6);
+    EXPECT_EQ(scrambled[250], 6 ^ 1);
+    EXPECT_EQ(ScrambleText(scrambled), text);
+    EXPECT_EQ(ScrambleText(std::string(300, '\x06')).size(), 254u);
+    EXPECT_EQ(ScrambleText("ab\x09" "cd"), std::string({'a' ^ 7, 'b' ^ 8}));  // cut at zero
+    EXPECT_TRUE(CanScramble(text));
+    EXPECT_FALSE(CanScramble(text + '\x06'));
+    EXPECT_FALSE(CanScramble("ab\x09"));
+}
+
+class AccountStoreTest : public ::testing::Test {
+protected:
+    std::string Raw(const char* name) {  // "#<result>" when the value cannot be read
+        RegKey key;
+        key.Create("SOFTWARE\\DEVOD\\HTTPACCOUNT");
+        std::array<char, 400> buffer{};
+        uint32_t size = buffer.size();
+        RegResult result = key.QueryString(name, buffer.data(), &size);
+        return result == kRegSuccess ? buffer.data() : "#" + std::to_string(result);
+    }
+    void ExpectForgotten() {
+        RegKey key;
+        key.Create("SOFTWARE\\DEVOD\\HTTPACCOUNT");
+        uint32_t flag = 9;
+        EXPECT_EQ(key.QueryDword("IsAccountSave", &flag), kRegSuccess);
+        EXPECT_EQ(flag, 0u);
+        EXPECT_EQ(Raw("AccountID"), "");
+        EXPECT_EQ(Raw("AccountPass"), "");
+        EXPECT_FALSE(store_.Load().saved);
+    }
+    webtest::ConfigHome home_;
+    HttpAccountStore store_;
+};
+
+TEST_F(AccountStoreTest, RemembersTheAccountScrambled) {
+    std::string password = "p&ss w0rd=+%\xc3\xa9";
+    ASSERT_TRUE(store_.Save(true, "owner@example.com", password));
+    StoredAccount loaded = HttpAccountStore().Load();
+    EXPECT_TRUE(loaded.saved);
+    EXPECT_EQ(loaded.email, "owner@example.com");
+    EXPECT_EQ(loaded.password, password);
+    EXPECT_EQ(Raw("AccountPass"), ScrambleText(password));
+    EXPECT_EQ(Raw("AccountPass").size(), password.size());
+    struct stat st {};
+    ASSERT_EQ(::stat(RegistryFilePath().c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0600u);
+
+    // A value longer than 254 is stored but not restored.
+    ASSERT_TRUE(store_.Save(true, std::string(255, 'e'), "pw"));
+    EXPECT_EQ(store_.Load().email, "");
+    EXPECT_EQ(store_.Load().password, "pw");
+}
+
+TEST_F(AccountStoreTest, OnlyIsAccountSaveOfOneLoads) {
+    EXPECT_FALSE(store_.Load().saved);
+    RegKey key;
+    ASSERT_EQ(key.Create("SOFTWARE\\DEVOD\\HTTPACCOUNT"), kRegSuccess);
+    key.SetString("AccountID", "x@y");
+    key.SetString("AccountPass", ScrambleText("pw"));
+    for (int step = 0; step < 3; ++step) {  // missing, 2, the string "1"
+        if (step == 1) key.SetDword("IsAccountSave", 2);
+        if (step == 2) key.SetString("IsAccountSave", "1");
+        StoredAccount loaded = store_.Load();
+        EXPECT_FALSE(loaded.saved);
+        EXPECT_EQ(loaded.email + loaded.password, "") << step;
+    }
+    key.SetDword("IsAccountSave", 1);
+    EXPECT_EQ(store_.Load().password, "pw");
+}
+
+TEST_F(AccountStoreTest, UntickedOrUnstorablePasswordForgetsTheAccount) {
+    ASSERT_TRUE(store_.Save(true, "owner@example.com", "secret"));
+    EXPECT_TRUE(store_.Save(false, "owner@example.com", "secret"));
+    ExpectForgotten();
+    // Byte 2 equal to 2 + K would scramble to zero; 255 bytes do not fit; a zero byte.
+    for (const std::string& password : {std::string("xy\x09"), std::string(255, 'p'),
+                                        std::string("a\0b", 3)}) {
+        ASSERT_TRUE(store_.Save(true, "owner@example.com", "good"));
+        EXPECT_FALSE(store_.Save(true, "owner@example.com", password));
+        ExpectForgotten();
+    }
+}
+
+}  // namespace
+}  // namespace devod
