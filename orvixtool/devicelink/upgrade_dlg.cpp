@@ -3,19 +3,12 @@
 #include "orvixtool/devicelink/connection_kind.h"
 #include "orvixtool/devicelink/pipe_bridge.h"
 #include "orvixtool/settingspage/user_setting_dlg.h"
+#include "orvixtool/shell/progress_state.h"
 
 using namespace devod;
 
 namespace {
 
-// Progress bar messages.
-constexpr unsigned kPbmSetPos = 0x402;
-constexpr unsigned kPbmSetRange32 = 0x406;
-constexpr unsigned kPbmSetBarColour = 0x409;
-constexpr unsigned kPbmSetBackColour = 0x2001;
-constexpr unsigned kPbmSetTextColour = 0x466;
-constexpr unsigned kPbmSetTextBackColour = 0x468;
-constexpr unsigned kPbmShowPercent = 0x46A;
 
 constexpr intptr_t kWhite = 0x00FFFFFF;
 constexpr intptr_t kBlue = 0x00FF6633;
@@ -27,22 +20,28 @@ CUpgradeDlgHttp::CUpgradeDlgHttp(IControls& controls, ITimers& timers, IPrompt& 
     SetConnectionKind(kNoConnection);
 }
 
-CUpgradeDlgHttp::~CUpgradeDlgHttp() = default;
+CUpgradeDlgHttp::~CUpgradeDlgHttp() {
+    // A write thread still running stops before its next block; its end message finds the
+    // channel closed and never reaches this page.
+    if (channel_) channel_->Close();
+    writer_.Shutdown();
+    writer_.Join();
+}
 
 bool CUpgradeDlgHttp::OnInitDialog() {
     controls_.SendMessage(kIdProgressConnect, kPbmShowPercent, 0, 0);
-    controls_.SendMessage(kIdProgressConnect, kPbmSetBackColour, 0, kWhite);
-    controls_.SendMessage(kIdProgressConnect, kPbmSetBarColour, 0, kBlue);
-    controls_.SendMessage(kIdProgressConnect, kPbmSetTextBackColour, 0, kBlue);
-    controls_.SendMessage(kIdProgressConnect, kPbmSetTextColour, 0, kWhite);
+    controls_.SendMessage(kIdProgressConnect, kPbmSetBkColor, 0, kWhite);
+    controls_.SendMessage(kIdProgressConnect, kPbmSetBarColor, 0, kBlue);
+    controls_.SendMessage(kIdProgressConnect, kPbmSetTextBkColor, 0, kBlue);
+    controls_.SendMessage(kIdProgressConnect, kPbmSetTextColor, 0, kWhite);
     controls_.SendMessage(kIdProgressConnect, kPbmSetRange32, 0, 4);
     controls_.SendMessage(kIdProgressConnect, kPbmSetPos, 0, 0);
 
     controls_.SendMessage(kIdProgressWrite, kPbmShowPercent, 1, 0);
-    controls_.SendMessage(kIdProgressWrite, kPbmSetBackColour, 0, kWhite);
-    controls_.SendMessage(kIdProgressWrite, kPbmSetBarColour, 0, kBlue);
-    controls_.SendMessage(kIdProgressWrite, kPbmSetTextBackColour, 0, kWhite);
-    controls_.SendMessage(kIdProgressWrite, kPbmSetTextColour, 0, kBlue);
+    controls_.SendMessage(kIdProgressWrite, kPbmSetBkColor, 0, kWhite);
+    controls_.SendMessage(kIdProgressWrite, kPbmSetBarColor, 0, kBlue);
+    controls_.SendMessage(kIdProgressWrite, kPbmSetTextBkColor, 0, kWhite);
+    controls_.SendMessage(kIdProgressWrite, kPbmSetTextColor, 0, kBlue);
 
     timers_.SetTimer(kTimerStartup, 500);
     return true;
@@ -52,6 +51,7 @@ void CUpgradeDlgHttp::OnCommand(int id) {
     switch (id) {
         case kIdConnect: OnAutoConnect(); break;
         case kIdDisconnect: OnDisconnect(); break;
+        case kIdUpdateDatabase: OnUpdateDatabase(); break;
         default: break;
     }
 }
@@ -73,6 +73,15 @@ void CUpgradeDlgHttp::OnTimer(unsigned id) {
                 controls_.SendMessage(kIdProgressConnect, kPbmSetPos, 0, 0);
                 prompt_.MessageBox(kConnectFailedText, "FAIL", kMbOk);
             }
+            break;
+        case kTimerWriteProgress: OnWriteProgressTimer(); break;
+        case kTimerWriteDone:
+            timers_.KillTimer(kTimerWriteDone);
+            prompt_.MessageBox("DB Upgrade : Completed!", "COMPLETE", kMbOk);
+            break;
+        case kTimerWriteFailed:
+            timers_.KillTimer(kTimerWriteFailed);
+            prompt_.MessageBox(kWriteFailedText, "ERROR", kMbOk);
             break;
         default: break;
     }

@@ -2,6 +2,8 @@
 
 #include <QPushButton>
 
+#include "orvixtool/shell/command_guard.h"
+
 namespace devod {
 
 UpgradePage::UpgradePage(IPrompt& prompt, QWidget* parent) : DialogPage(parent) {
@@ -15,8 +17,13 @@ UpgradePage::UpgradePage(IPrompt& prompt, QWidget* parent) : DialogPage(parent) 
     AddProgress(1018, 14, 155, 354, 14);
 
     logic_ = std::make_unique<CUpgradeDlgHttp>(*this, *this, prompt);
-    on_command = [this](int id) { logic_->OnCommand(id); };
-    on_timer = [this](unsigned id) { logic_->OnTimer(id); };
+    on_command = [this, &prompt](int id) { RunCommand(prompt, [&] { logic_->OnCommand(id); }); };
+    on_timer = [this, &prompt](unsigned id) { RunCommand(prompt, [&] { logic_->OnTimer(id); }); };
+    // The write thread's end messages run on this page's thread; queued calls to a page that
+    // has gone are dropped (and the page closes the channel before it goes).
+    logic_->SetUiPost([this](std::function<void()> call) {
+        QMetaObject::invokeMethod(this, std::move(call), Qt::QueuedConnection);
+    });
     logic_->OnInitDialog();
 
     // The two large buttons use a bold face: Tahoma, 15 pixels high, where installed.
@@ -28,9 +35,10 @@ UpgradePage::UpgradePage(IPrompt& prompt, QWidget* parent) : DialogPage(parent) 
 }
 
 UpgradePage::~UpgradePage() {
-    // Timers must not fire into a half-destroyed page.
+    // Timers must not fire into a half-destroyed page; a running write stops first.
     on_timer = nullptr;
     on_command = nullptr;
+    logic_.reset();
 }
 
 }  // namespace devod

@@ -1,5 +1,7 @@
 #include "orvixtool/settingspage/user_setting_page.h"
 
+#include "orvixtool/shell/command_guard.h"
+
 namespace devod {
 
 UserSettingPage::UserSettingPage(IPrompt& prompt, QWidget* parent) : DialogPage(parent) {
@@ -40,8 +42,10 @@ UserSettingPage::UserSettingPage(IPrompt& prompt, QWidget* parent) : DialogPage(
     AddButton(1063, "Save", 323, 166, 35, 15);
 
     logic_ = std::make_unique<CUserSettingDlg>(*this, prompt);
-    on_command = [this](int id) { logic_->OnCommand(id); };
-    on_text_changed = [this](int id) { logic_->OnTextChanged(id); };
+    on_command = [this, &prompt](int id) { RunCommand(prompt, [&] { logic_->OnCommand(id); }); };
+    on_text_changed = [this, &prompt](int id) {
+        RunCommand(prompt, [&] { logic_->OnTextChanged(id); });
+    };
     logic_->OnInitDialog();
 }
 

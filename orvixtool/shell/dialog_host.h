@@ -7,6 +7,8 @@
 #include <optional>
 #include <string>
 
+#include "orvixtool/web/link_entry.h"
+
 namespace devod {
 
 // Message box styles and answers, with the values of the Windows API.
@@ -32,6 +34,12 @@ struct FileDialogRequest {
     bool file_must_exist = false;
 };
 
+// What the owner typed in the shop's login dialog.
+struct LoginInput {
+    std::string email;
+    std::string password;
+};
+
 // Every modal question of the program goes through here.
 class IPrompt {
 public:
@@ -40,6 +48,17 @@ public:
     virtual int MessageBox(const std::string& text, const std::string& caption, unsigned style) = 0;
     // The chosen path, or nothing when the owner cancelled.
     virtual std::optional<std::string> FileDialog(const FileDialogRequest& request) = 0;
+
+    // The shop's login dialog (it loads and stores the remembered account itself): the account
+    // typed, or nothing on Cancel.
+    virtual std::optional<LoginInput> LoginDialog() = 0;
+    // The "Login Failed" notice with its forgotten-password link.
+    virtual void FailedLoginDialog() = 0;
+    // The database choice: the chosen item's text ("" when OK was pressed with nothing chosen),
+    // or nothing for "Manual Update / Exit".
+    virtual std::optional<std::string> SelectDatabase(const LinkList& links) = 0;
+    // The wait cursor around a long blocking operation.
+    virtual void SetWaitCursor(bool waiting) = 0;
 };
 
 // The controls of one dialog page, by id. Combo boxes count items from 0; -1 is "no selection".

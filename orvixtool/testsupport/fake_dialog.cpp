@@ -80,4 +80,27 @@ std::optional<std::string> ScriptedPrompt::FileDialog(const FileDialogRequest& r
     return answer;
 }
 
+std::optional<LoginInput> ScriptedPrompt::LoginDialog() {
+    ++logins;
+    if (login_answers_.empty()) {
+        unexpected.push_back("login dialog");
+        return std::nullopt;
+    }
+    auto answer = login_answers_.front();
+    login_answers_.pop_front();
+    return answer;
+}
+
+std::optional<std::string> ScriptedPrompt::SelectDatabase(const LinkList& links) {
+    selections.push_back(links);
+    if (select_answers_.empty() && choose_database) return choose_database(links);
+    if (select_answers_.empty()) {
+        unexpected.push_back("database selection");
+        return std::nullopt;
+    }
+    auto answer = select_answers_.front();
+    select_answers_.pop_front();
+    return answer;
+}
+
 }  // namespace devod::testing

@@ -78,18 +78,33 @@ public:
     };
     void AnswerBox(int answer) { box_answers_.push_back(answer); }
     void AnswerFile(std::optional<std::string> path) { file_answers_.push_back(std::move(path)); }
+    void AnswerLogin(std::optional<LoginInput> input) { login_answers_.push_back(std::move(input)); }
+    void AnswerSelect(std::optional<std::string> name) { select_answers_.push_back(std::move(name)); }
 
     int MessageBox(const std::string& text, const std::string& caption, unsigned style) override;
     std::optional<std::string> FileDialog(const FileDialogRequest& request) override;
+    std::optional<LoginInput> LoginDialog() override;
+    void FailedLoginDialog() override { ++failed_logins; }
+    std::optional<std::string> SelectDatabase(const LinkList& links) override;
+    void SetWaitCursor(bool waiting) override { wait_cursor.push_back(waiting); }
+
+    int logins = 0;
+    int failed_logins = 0;
+    std::vector<LinkList> selections;  // the list each SelectDatabase showed
+    std::vector<bool> wait_cursor;
 
     std::vector<Box> boxes;
     std::vector<FileDialogRequest> file_requests;
     std::vector<std::string> unexpected;
     std::function<void()> while_open;  // runs inside every box, as a modal loop would run timers
+    // Answers the database selection once the scripted answers are used up.
+    std::function<std::optional<std::string>(const LinkList&)> choose_database;
 
 private:
     std::deque<int> box_answers_;
     std::deque<std::optional<std::string>> file_answers_;
+    std::deque<std::optional<LoginInput>> login_answers_;
+    std::deque<std::optional<std::string>> select_answers_;
 };
 
 class FakeMainWindow : public IMainWindow {

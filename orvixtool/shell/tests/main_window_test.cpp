@@ -12,6 +12,7 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QTest>
+#include <filesystem>
 #include <memory>
 #include <vector>
 
@@ -22,6 +23,7 @@
 #include "orvixtool/shell/main_window.h"
 #include "orvixtool/testsupport/fake_dialog.h"
 #include "qvlib/serial/clock.h"
+#include "sim/shop/z31shop.h"
 #include "sim/usb/z31usb.h"
 
 extern char** environ;
@@ -160,6 +162,62 @@ TEST_F(MainWindowTest, ControlsSitAtTheirTemplatePositions) {
     EXPECT_EQ(Find<QPushButton>(Upgrade(), 1017)->geometry(), units.Rect(14, 107, 353, 42));
     EXPECT_EQ(Find<QPushButton>(Settings(), 1063)->geometry(), units.Rect(323, 166, 35, 15));
     EXPECT_FALSE(window_->windowFlags() & Qt::WindowCloseButtonHint);
+}
+
+TEST_F(MainWindowTest, UpdateRunsFromTheButtonThroughTheShopIntoTheDevice) {
+    z31sim::Shop shop;
+    const z31sim::ShopDatabase db = shop.Config().databases[2];
+    setenv("DEVOD_WEB_HOST", "127.0.0.1", 1);
+    setenv("DEVOD_WEB_PORT", std::to_string(shop.Port()).c_str(), 1);
+    std::string old_dir = std::filesystem::current_path();
+    std::string work = std::filesystem::temp_directory_path() / ("devod-e2e-" + std::to_string(getpid()));
+    std::filesystem::create_directories(work);
+    std::filesystem::current_path(work);
+    Open();
+    ASSERT_TRUE(WaitForStartUp());
+    prompt_.AnswerLogin(LoginInput{"owner@example.com", "secret"});
+    std::string href = shop.DatabaseHref(db);
+    prompt_.choose_database = [href](const LinkList& links) -> std::optional<std::string> {
+        for (const LinkEntry& link : links) {
+            if (link.href == href) return link.text;
+        }
+        return std::nullopt;
+    };
+    prompt_.AnswerBox(kIdYes);  // "Upload now?"
+    QTest::mouseClick(Find<QPushButton>(Upgrade(), 1017), Qt::LeftButton);
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] { return prompt_.boxes.back().text == "DB Upgrade : Completed!"; }, 20000));
+    EXPECT_EQ(prompt_.boxes.back().caption, "COMPLETE");
+    EXPECT_EQ(Find<QLineEdit>(window_.get(), 1002)->text(), "Connected");
+    std::string bytes = shop.DatabaseBytes(db.file);
+    std::string expected = bytes.substr(0, 20) + bytes.substr(1024);
+    auto stream = device_->ReceivedStream();
+    EXPECT_EQ(std::string(stream.begin(), stream.end()), expected);
+    ASSERT_EQ(shop.LogRecords().size(), 1u);
+    EXPECT_EQ(shop.LogRecords()[0].result, "SUCCESS");
+    window_.reset();
+    std::filesystem::current_path(old_dir);
+    std::filesystem::remove_all(work);
+    unsetenv("DEVOD_WEB_HOST");
+    unsetenv("DEVOD_WEB_PORT");
+}
+
+TEST_F(MainWindowTest, AnInternetFailureEndsTheCommandWithItsTextAndAStopIcon) {
+    z31sim::Shop shop;
+    setenv("DEVOD_WEB_HOST", "127.0.0.1", 1);
+    setenv("DEVOD_WEB_PORT", std::to_string(shop.Port()).c_str(), 1);
+    shop.GoDown();
+    Open();
+    ASSERT_TRUE(WaitForStartUp());
+    prompt_.AnswerLogin(LoginInput{"owner@example.com", "secret"});
+    QTest::mouseClick(Find<QPushButton>(Upgrade(), 1017), Qt::LeftButton);
+    ASSERT_EQ(prompt_.boxes.size(), 2u);
+    EXPECT_NE(prompt_.boxes[1].text, "");
+    EXPECT_EQ(prompt_.boxes[1].caption, "DevodTool");
+    EXPECT_EQ(prompt_.boxes[1].style & 0xF0, static_cast<unsigned>(kMbIconStop));
+    EXPECT_EQ(Find<QLineEdit>(window_.get(), 1002)->text(), "Connected");
+    unsetenv("DEVOD_WEB_HOST");
+    unsetenv("DEVOD_WEB_PORT");
 }
 
 TEST(AboutBox, NamesTheProgramAndItsVersion) {

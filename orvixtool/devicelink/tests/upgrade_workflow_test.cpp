@@ -1,0 +1,198 @@
+// The database update from the button to a confirmed file, against the local shop stand-in:
+// every branch with scripted answers, and the update log records each one leaves.
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+#include <memory>
+#include <sstream>
+
+#include "orvixtool/devicelink/upgrade_dlg.h"
+#include "orvixtool/settingspage/user_setting_dlg.h"
+#include "orvixtool/testsupport/fake_dialog.h"
+#include "orvixtool/web/http_client.h"
+#include "sim/shop/z31shop.h"
+
+using namespace devod;
+using namespace devod::testing;
+
+namespace {
+
+constexpr char kEmail[] = "owner@example.com";
+constexpr char kPassword[] = "secret";
+
+std::string ReadAll(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+class WorkflowTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        old_dir_ = std::filesystem::current_path();
+        dir_ = std::filesystem::temp_directory_path() / ("devod-flow-" + std::to_string(getpid()));
+        std::filesystem::create_directories(dir_);
+        std::filesystem::current_path(dir_);  // "tmpDB" lands here
+        setenv("DEVOD_WEB_HOST", "127.0.0.1", 1);
+        setenv("DEVOD_WEB_PORT", std::to_string(shop_.Port()).c_str(), 1);
+        page_ = std::make_unique<CUpgradeDlgHttp>(controls_, timers_, prompt_);
+        settings_ = std::make_unique<CUserSettingDlg>(settings_controls_, prompt_);
+        main_.upgrade = page_.get();
+        main_.settings = settings_.get();
+        page_->SetMainWindow(&main_);
+    }
+    void TearDown() override {
+        page_.reset();
+        std::filesystem::current_path(old_dir_);
+        std::filesystem::remove_all(dir_);
+        unsetenv("DEVOD_WEB_HOST");
+        unsetenv("DEVOD_WEB_PORT");
+        EXPECT_TRUE(prompt_.unexpected.empty()) << prompt_.unexpected.front();
+    }
+
+    // The text under which the catalogue offers a database, as the owner sees it in the list.
+    std::string OfferedName(const z31sim::ShopDatabase& db) const {
+        std::string href = shop_.DatabaseHref(db);
+        for (const LinkEntry& link : prompt_.selections.back()) {
+            if (link.href == href) return link.text;
+        }
+        return "";
+    }
+    // The owner picks the entry that links to `db`.
+    void ChooseDatabase(const z31sim::ShopDatabase& db) {
+        std::string href = shop_.DatabaseHref(db);
+        prompt_.choose_database = [href](const LinkList& links) -> std::optional<std::string> {
+            for (const LinkEntry& link : links) {
+                if (link.href == href) return link.text;
+            }
+            return std::string("(not offered)");
+        };
+    }
+    std::vector<std::string> LoggedResults() const {
+        std::vector<std::string> results;
+        for (const auto& record : shop_.LogRecords()) results.push_back(record.result);
+        return results;
+    }
+    std::string PcFile() {
+        std::string path = (dir_ / "mine.hdr").string();
+        std::ofstream(path) << "$ a database on the PC";
+        return path;
+    }
+
+    z31sim::Shop shop_;
+    std::filesystem::path old_dir_, dir_;
+    FakeControls controls_, settings_controls_;
+    FakeTimers timers_;
+    ScriptedPrompt prompt_;
+    FakeMainWindow main_;
+    std::unique_ptr<CUpgradeDlgHttp> page_;
+    std::unique_ptr<CUserSettingDlg> settings_;
+};
+
+}  // namespace
+
+TEST_F(WorkflowTest, CancelAtTheFirstLoginEndsWithoutAnyRequest) {
+    prompt_.AnswerLogin(std::nullopt);
+    EXPECT_FALSE(page_->PrepareDatabaseFile());
+    EXPECT_TRUE(shop_.Requests().empty());
+    EXPECT_TRUE(shop_.LogRecords().empty());
+}
+
+TEST_F(WorkflowTest, ARejectedAccountAsksAgainThenTheDownloadIsConfirmedAndLogged) {
+    const z31sim::ShopDatabase db = shop_.Config().databases[2];
+    prompt_.AnswerLogin(LoginInput{kEmail, "wrong"});
+    prompt_.AnswerLogin(LoginInput{kEmail, kPassword});
+    prompt_.AnswerSelect(std::string());  // OK with nothing chosen: asked again
+    ChooseDatabase(db);
+    prompt_.AnswerBox(kIdOk);   // "Please select a database from the list"
+    prompt_.AnswerBox(kIdYes);  // "Upload now?"
+    EXPECT_TRUE(page_->PrepareDatabaseFile());
+    EXPECT_EQ(prompt_.failed_logins, 1);
+    EXPECT_EQ(prompt_.logins, 2);
+    ASSERT_EQ(prompt_.selections.size(), 2u);
+    EXPECT_EQ(prompt_.selections[0], prompt_.selections[1]);  // the same list again
+    ASSERT_EQ(prompt_.boxes.size(), 2u);
+    EXPECT_EQ(prompt_.boxes[0].text, "Please select a database from the list");
+    EXPECT_EQ(prompt_.boxes[1].text,
+              "You have selected the \"" + OfferedName(db) + "\" database. Upload now?");
+    EXPECT_EQ(page_->DatabasePath(), "tmpDB");
+    EXPECT_EQ(ReadAll("tmpDB"), shop_.DatabaseBytes(db.file));
+    EXPECT_EQ(prompt_.wait_cursor, (std::vector<bool>{true, false}));
+    auto records = shop_.LogRecords();
+    ASSERT_EQ(records.size(), 1u);
+    EXPECT_EQ(records[0].email, kEmail);
+    EXPECT_EQ(records[0].chosendb, OfferedName(db));
+    EXPECT_EQ(records[0].version, "030313");
+    EXPECT_EQ(records[0].result, "SUCCESS");
+    EXPECT_EQ(records[0].key, "RAZIZ");
+}
+
+TEST_F(WorkflowTest, AFailedLoginIsLoggedAndOffersTheManualPath) {
+    shop_.SetStatus(z31sim::kLoginPath, 500);
+    prompt_.AnswerLogin(LoginInput{kEmail, kPassword});
+    prompt_.AnswerBox(kIdYes);  // update manually
+    std::string file = PcFile();
+    prompt_.AnswerFile(file);
+    prompt_.AnswerBox(kIdYes);  // "Are you sure?"
+    EXPECT_TRUE(page_->PrepareDatabaseFile());
+    EXPECT_EQ(prompt_.boxes[0].text, CUpgradeDlgHttp::kCannotConnectServerText);
+    EXPECT_EQ(prompt_.boxes[0].caption, "Error");
+    EXPECT_EQ(prompt_.boxes[1].text, "You have selected \" mine.hdr \". Are you sure?");
+    EXPECT_EQ(prompt_.file_requests[0].filter, "hdr Files (*.hdr)|*.hdr|");
+    EXPECT_FALSE(prompt_.file_requests[0].save);
+    EXPECT_EQ(page_->DatabasePath(), file);
+    auto records = shop_.LogRecords();
+    ASSERT_EQ(records.size(), 2u);
+    EXPECT_EQ(records[0].result, "NO OR UNEXPECTED RESPONSE FROM SERVER");
+    EXPECT_EQ(records[0].chosendb, "");  // emptied at the start of the attempt
+    EXPECT_EQ(records[1].result, "SUCCESS");
+    EXPECT_EQ(records[1].chosendb, file);  // the picked file's full path
+}
+
+TEST_F(WorkflowTest, AFailedDownloadKeepsTheOldFileAndOffersTheManualPath) {
+    const z31sim::ShopDatabase db = shop_.Config().databases[0];
+    std::ofstream("tmpDB") << "old";
+    shop_.SetStatus(std::string(z31sim::kDatabaseDir) + db.file + ".hdr", 500);
+    prompt_.AnswerLogin(LoginInput{kEmail, kPassword});
+    ChooseDatabase(db);
+    prompt_.AnswerBox(kIdYes);  // "Failed to download file. … manually?"
+    prompt_.AnswerFile(PcFile());
+    prompt_.AnswerBox(kIdNo);  // "Are you sure?"
+    EXPECT_FALSE(page_->PrepareDatabaseFile());
+    EXPECT_EQ(ReadAll("tmpDB"), "old");
+    EXPECT_EQ(prompt_.boxes[0].text,
+              "Failed to download file.\r\n\r\nDo you want to update manually?");
+    EXPECT_EQ(LoggedResults(), std::vector<std::string>{"FAILED TO DOWNLOAD FILE"});
+    EXPECT_EQ(shop_.LogRecords()[0].chosendb, OfferedName(db));
+}
+
+TEST_F(WorkflowTest, NoToUploadNowLeavesTheDownloadAndLogsNothing) {
+    const z31sim::ShopDatabase db = shop_.Config().databases[1];
+    prompt_.AnswerLogin(LoginInput{kEmail, kPassword});
+    ChooseDatabase(db);
+    prompt_.AnswerBox(kIdNo);  // "Upload now?"
+    EXPECT_FALSE(page_->PrepareDatabaseFile());
+    EXPECT_EQ(ReadAll("tmpDB"), shop_.DatabaseBytes(db.file));
+    EXPECT_TRUE(shop_.LogRecords().empty());
+}
+
+TEST_F(WorkflowTest, CancelledSelectionAsksForAFileOnThePc) {
+    prompt_.AnswerLogin(LoginInput{kEmail, kPassword});
+    prompt_.AnswerSelect(std::nullopt);  // "Manual Update / Exit"
+    prompt_.AnswerBox(kIdNo);            // not from the PC either
+    EXPECT_FALSE(page_->PrepareDatabaseFile());
+    ASSERT_EQ(prompt_.boxes.size(), 1u);
+    EXPECT_EQ(prompt_.boxes[0].text, "Do you want to find an update file on your PC?");
+    EXPECT_EQ(prompt_.boxes[0].caption, "");
+    EXPECT_TRUE(shop_.LogRecords().empty());
+}
+
+TEST_F(WorkflowTest, AnUnreachableShopEndsTheRunWithTheInternetError) {
+    shop_.GoDown();
+    prompt_.AnswerLogin(LoginInput{kEmail, kPassword});
+    EXPECT_THROW(page_->PrepareDatabaseFile(), InternetError);
+    EXPECT_TRUE(shop_.LogRecords().empty());
+}
