@@ -8,6 +8,7 @@ packages=(
     cmake make g++ pkg-config
     libgtest-dev libgmock-dev googletest
     qt6-base-dev libgl-dev fonts-dejavu-core fonts-dejavu-extra
+    libcurl4-openssl-dev libhtmlcxx-dev
 )
 
 # The run command without a display also needs a virtual display and screenshot tools.
