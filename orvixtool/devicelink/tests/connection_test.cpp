@@ -9,8 +9,7 @@
 #include "orvixtool/devicelink/pipe_bridge.h"
 #include "orvixtool/devicelink/upgrade_dlg.h"
 #include "orvixtool/settingspage/user_setting_dlg.h"
-#include "orvixtool/testsupport/fake_dialog.h"
-#include "qvlib/serial/clock.h"
+#include "orvixtool/testsupport/pages_harness.h"
 #include "sim/usb/z31usb.h"
 
 using namespace devod;
@@ -18,35 +17,16 @@ using namespace devod::testing;
 
 namespace {
 
-// Pauses pass at once: the pages' 300 ms waits cost nothing here.
-class InstantClock : public util::Clock {
-public:
-    uint64_t NowMs() override { return now_; }
-    void SleepMs(uint32_t ms) override { now_ += ms; }
-
-private:
-    uint64_t now_ = 0;
-};
-
 class ConnectionTest : public ::testing::Test {
 protected:
     void SetUp() override {
         socket_ = "/tmp/devod-connect-" + std::to_string(getpid()) + ".sock";
         setenv("Z31_USB_SOCKET", socket_.c_str(), 1);
         PipeBridge::SetLibraryPath(PIPEBRIDGE_LIBRARY);
-        util::InstallClock(&clock_);
         device_ = std::make_unique<z31sim::UsbDevice>(socket_);
-        upgrade_ = std::make_unique<CUpgradeDlgHttp>(upgrade_controls_, timers_, prompt_);
-        settings_ = std::make_unique<CUserSettingDlg>(settings_controls_, prompt_);
-        main_.upgrade = upgrade_.get();
-        main_.settings = settings_.get();
-        settings_->OnInitDialog();
-        upgrade_->OnInitDialog();
-        upgrade_->SetMainWindow(&main_);
-        settings_->SetMainWindow(&main_);
+        pages_.Initialise();
     }
     void TearDown() override {
-        util::InstallClock(nullptr);
         PipeBridge::SetLibraryPath("");
         EXPECT_TRUE(prompt_.unexpected.empty());
     }
@@ -73,15 +53,16 @@ protected:
     }
 
     std::string socket_;
-    InstantClock clock_;
+    ScopedTestClock clock_;
     std::unique_ptr<z31sim::UsbDevice> device_;
-    FakeControls upgrade_controls_;
-    FakeControls settings_controls_;
-    FakeTimers timers_;
-    ScriptedPrompt prompt_;
-    FakeMainWindow main_;
-    std::unique_ptr<CUpgradeDlgHttp> upgrade_;
-    std::unique_ptr<CUserSettingDlg> settings_;
+    PagesHarness pages_;
+    FakeControls& upgrade_controls_ = pages_.upgrade_controls;
+    FakeControls& settings_controls_ = pages_.settings_controls;
+    FakeTimers& timers_ = pages_.timers;
+    ScriptedPrompt& prompt_ = pages_.prompt;
+    FakeMainWindow& main_ = pages_.main;
+    std::unique_ptr<CUpgradeDlgHttp>& upgrade_ = pages_.upgrade;
+    std::unique_ptr<CUserSettingDlg>& settings_ = pages_.settings;
 };
 
 }  // namespace

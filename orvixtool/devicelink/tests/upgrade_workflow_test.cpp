@@ -10,7 +10,7 @@
 
 #include "orvixtool/devicelink/upgrade_dlg.h"
 #include "orvixtool/settingspage/user_setting_dlg.h"
-#include "orvixtool/testsupport/fake_dialog.h"
+#include "orvixtool/testsupport/pages_harness.h"
 #include "orvixtool/web/http_client.h"
 #include "sim/shop/z31shop.h"
 
@@ -38,11 +38,7 @@ protected:
         std::filesystem::current_path(dir_);  // "tmpDB" lands here
         setenv("DEVOD_WEB_HOST", "127.0.0.1", 1);
         setenv("DEVOD_WEB_PORT", std::to_string(shop_.Port()).c_str(), 1);
-        page_ = std::make_unique<CUpgradeDlgHttp>(controls_, timers_, prompt_);
-        settings_ = std::make_unique<CUserSettingDlg>(settings_controls_, prompt_);
-        main_.upgrade = page_.get();
-        main_.settings = settings_.get();
-        page_->SetMainWindow(&main_);
+        page_->SetMainWindow(&pages_.main);
     }
     void TearDown() override {
         page_.reset();
@@ -84,12 +80,9 @@ protected:
 
     z31sim::Shop shop_;
     std::filesystem::path old_dir_, dir_;
-    FakeControls controls_, settings_controls_;
-    FakeTimers timers_;
-    ScriptedPrompt prompt_;
-    FakeMainWindow main_;
-    std::unique_ptr<CUpgradeDlgHttp> page_;
-    std::unique_ptr<CUserSettingDlg> settings_;
+    PagesHarness pages_;
+    ScriptedPrompt& prompt_ = pages_.prompt;
+    std::unique_ptr<CUpgradeDlgHttp>& page_ = pages_.upgrade;
 };
 
 }  // namespace

@@ -15,28 +15,13 @@
 #include "orvixtool/devicelink/pipe_bridge.h"
 #include "orvixtool/devicelink/upgrade_dlg.h"
 #include "orvixtool/settingspage/user_setting_dlg.h"
-#include "orvixtool/testsupport/fake_dialog.h"
-#include "qvlib/serial/clock.h"
+#include "orvixtool/testsupport/pages_harness.h"
 #include "sim/usb/z31usb.h"
 
 using namespace devod;
 using namespace devod::testing;
 
 namespace {
-
-// Pauses pass at once, or take a real millisecond when a test needs the write to stay running.
-class TestClock : public util::Clock {
-public:
-    uint64_t NowMs() override { return now_.load(); }
-    void SleepMs(uint32_t ms) override {
-        now_ += ms;
-        if (real_pauses_) std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    }
-    std::atomic<bool> real_pauses_{false};
-
-private:
-    std::atomic<uint64_t> now_{0};
-};
 
 // The page's thread: calls posted by the write thread wait here until the test runs them.
 class UiQueue {
@@ -90,23 +75,15 @@ protected:
         setenv("Z31_USB_SOCKET", socket_.c_str(), 1);
         setenv("Z31_USB_WRITE_TIMEOUT_MS", "30", 1);
         PipeBridge::SetLibraryPath(PIPEBRIDGE_LIBRARY);
-        util::InstallClock(&clock_);
         device_ = std::make_unique<z31sim::UsbDevice>(socket_);
-        page_ = std::make_unique<CUpgradeDlgHttp>(upgrade_controls_, timers_, prompt_);
-        settings_ = std::make_unique<CUserSettingDlg>(settings_controls_, prompt_);
-        main_.upgrade = page_.get();
-        main_.settings = settings_.get();
-        page_->SetMainWindow(&main_);
-        settings_->SetMainWindow(&main_);
         page_->SetUiPost([this](std::function<void()> call) { ui_.Post(std::move(call)); });
-        page_->OnInitDialog();
+        pages_.Initialise();
         SetConnectionKind(kUsbConnection);
         page_->EnterState(CUpgradeDlgHttp::State::Connected);
     }
     void TearDown() override {
         page_.reset();
         ui_.Drop();
-        util::InstallClock(nullptr);
         PipeBridge::SetLibraryPath("");
         unsetenv("Z31_USB_WRITE_TIMEOUT_MS");
         std::filesystem::remove_all(dir_);
@@ -134,15 +111,16 @@ protected:
 
     std::filesystem::path dir_;
     std::string socket_;
-    TestClock clock_;
+    ScopedTestClock scoped_clock_;
+    TestClock& clock_ = scoped_clock_.clock;
     UiQueue ui_;
     std::unique_ptr<z31sim::UsbDevice> device_;
-    FakeControls upgrade_controls_, settings_controls_;
-    FakeTimers timers_;
-    ScriptedPrompt prompt_;
-    FakeMainWindow main_;
-    std::unique_ptr<CUpgradeDlgHttp> page_;
-    std::unique_ptr<CUserSettingDlg> settings_;
+    PagesHarness pages_;
+    FakeControls& upgrade_controls_ = pages_.upgrade_controls;
+    FakeTimers& timers_ = pages_.timers;
+    ScriptedPrompt& prompt_ = pages_.prompt;
+    FakeMainWindow& main_ = pages_.main;
+    std::unique_ptr<CUpgradeDlgHttp>& page_ = pages_.upgrade;
 };
 
 }  // namespace
@@ -215,12 +193,12 @@ TEST_F(UsbWriteTest, WritesThatFailForAWhileAreRetriedAndNothingIsLost) {
 }
 
 TEST_F(UsbWriteTest, AWriteThatFailsForGoodDisconnects) {
-    clock_.real_pauses_ = true;
+    clock_.real_pauses = true;
     page_->SetDatabasePath(WriteFile(DatabaseFile(2048 * 100 + 1024)));
     ASSERT_TRUE(page_->StartUsbWrite());
     ASSERT_TRUE(ui_.RunUntil([&] { return page_->Writer().BytesSent() >= 2048; }));
     device_->SetWritesUnplugged(true);  // the cable is pulled mid-write
-    clock_.real_pauses_ = false;        // 3002 attempts, the pauses cost nothing
+    clock_.real_pauses = false;        // 3002 attempts, the pauses cost nothing
     ASSERT_TRUE(ui_.RunUntil([&] { return main_.status != "Updating DB"; }));
     EXPECT_EQ(main_.status, "Disconnect");
     EXPECT_EQ(GetConnectionKind(), kNoConnection);
@@ -231,7 +209,7 @@ TEST_F(UsbWriteTest, AWriteThatFailsForGoodDisconnects) {
 }
 
 TEST_F(UsbWriteTest, ProgressFollowsTheBytesSent) {
-    clock_.real_pauses_ = true;
+    clock_.real_pauses = true;
     page_->SetDatabasePath(WriteFile(DatabaseFile(2048 * 50 + 1024)));
     ASSERT_TRUE(page_->StartUsbWrite());
     EXPECT_TRUE(timers_.IsRunning(CUpgradeDlgHttp::kTimerWriteProgress));
@@ -246,7 +224,7 @@ TEST_F(UsbWriteTest, ProgressFollowsTheBytesSent) {
 }
 
 TEST_F(UsbWriteTest, ThePageGoingAwayMidWriteStopsTheThread) {
-    clock_.real_pauses_ = true;
+    clock_.real_pauses = true;
     std::vector<uint8_t> file = DatabaseFile(2048 * 200 + 1024);
     page_->SetDatabasePath(WriteFile(file));
     ASSERT_TRUE(page_->StartUsbWrite());

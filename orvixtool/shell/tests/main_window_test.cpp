@@ -21,7 +21,7 @@
 #include "orvixtool/settingspage/user_setting_page.h"
 #include "orvixtool/shell/about_dlg.h"
 #include "orvixtool/shell/main_window.h"
-#include "orvixtool/testsupport/fake_dialog.h"
+#include "orvixtool/testsupport/pages_harness.h"
 #include "qvlib/serial/clock.h"
 #include "sim/shop/z31shop.h"
 #include "sim/usb/z31usb.h"
@@ -32,29 +32,18 @@ using namespace devod;
 
 namespace {
 
-class InstantClock : public util::Clock {
-public:
-    uint64_t NowMs() override { return now_ += 1; }
-    void SleepMs(uint32_t ms) override { now_ += ms; }
-
-private:
-    uint64_t now_ = 0;
-};
-
 class MainWindowTest : public ::testing::Test {
 protected:
     void SetUp() override {
         socket_ = "/tmp/devod-window-" + std::to_string(getpid()) + ".sock";
         setenv("Z31_USB_SOCKET", socket_.c_str(), 1);
         PipeBridge::SetLibraryPath(PIPEBRIDGE_LIBRARY);
-        util::InstallClock(&clock_);
         device_ = std::make_unique<z31sim::UsbDevice>(socket_);
         device_->SetSettingsRecord({0x00, 0x01, 0x00, 0x01, 0x89, 0x03});
         device_->SetUserSpeeds({50, 60, 70, 80, 90});
     }
     void TearDown() override {
         window_.reset();
-        util::InstallClock(nullptr);
         PipeBridge::SetLibraryPath("");
     }
     void Open() {
@@ -73,7 +62,7 @@ protected:
     QWidget* Settings() { return window_->SettingWidget(); }
 
     std::string socket_;
-    InstantClock clock_;
+    devod::testing::ScopedTestClock clock_;
     std::unique_ptr<z31sim::UsbDevice> device_;
     devod::testing::ScriptedPrompt prompt_;
     std::unique_ptr<CDevodToolDlg> window_;
