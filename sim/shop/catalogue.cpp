@@ -47,7 +47,8 @@ void DatabaseRow(PageWriter& page, const ShopDatabase& db, const std::string& hr
     page.Text("<tr><td>");
     switch (style) {
         case 0:  // text on its own line with blanks around it
-            page.Anchor("<a href=\"" + href + "\">", "\n   " + db.name + "  \n", "</a>", href, true);
+            page.Anchor("<a href=\"" + href + "\">", "\n   " + db.name + "  \n", "</a>", href,
+                        true);
             break;
         case 1:  // upper-case tag
             page.Anchor("<A HREF=\"" + href + "\">", db.name, "</A>", href, true);
@@ -66,11 +67,20 @@ std::string HtmlEscape(std::string_view s) {
     std::string out;
     for (char c : s) {
         switch (c) {
-            case '<': out += "&lt;"; break;
-            case '>': out += "&gt;"; break;
-            case '&': out += "&amp;"; break;
-            case '"': out += "&quot;"; break;
-            default: out += c;
+            case '<':
+                out += "&lt;";
+                break;
+            case '>':
+                out += "&gt;";
+                break;
+            case '&':
+                out += "&amp;";
+                break;
+            case '"':
+                out += "&quot;";
+                break;
+            default:
+                out += c;
         }
     }
     return out;
@@ -121,7 +131,9 @@ CataloguePageParts BuildCatalogue(const ShopConfig& cfg, bool logged_in) {
             "<!-- guests get the login form instead of the list -->\n"
             "<h1>Z31 databases</h1>\n"
             "<p>Please log in to see the databases of your device.</p>\n"
-            "<form method=\"post\" action=\"" + std::string(kLoginPath) + "\">\n"
+            "<form method=\"post\" action=\"" +
+            std::string(kLoginPath) +
+            "\">\n"
             "<p>E-mail <input type=\"text\" name=\"xEmailAddress\"></p>\n"
             "<p>Password <input type=\"password\" name=\"xCustPassword\"></p>\n"
             "<p><input type=\"submit\" name=\"submit\" value=\"Login\"></p>\n"
@@ -131,8 +143,8 @@ CataloguePageParts BuildCatalogue(const ShopConfig& cfg, bool logged_in) {
     }
     page.Text("<!-- page header -->\n<div id=\"top\">\n");
     page.Anchor("<a href=\"/kvshop/index.php\">",
-                "<img src=\"/img/z31logo.gif\" width=\"120\" height=\"40\" alt=\"Z31 shop\">", "</a>",
-                "/kvshop/index.php");
+                "<img src=\"/img/z31logo.gif\" width=\"120\" height=\"40\" alt=\"Z31 shop\">",
+                "</a>", "/kvshop/index.php");
     page.Text("\n<p class=\"nav\">Signed in&nbsp;|&nbsp;");
     page.Anchor("<a href=\"" + std::string(kLogoutPath) + "\">", "Log out", "</a>", kLogoutPath);
     page.Text(" | ");

@@ -65,7 +65,8 @@ Parse ParseRequest(std::string& in, HttpRequest& req) {
     bool first = true;
     for (;;) {
         std::size_t nl = in.find('\n', pos);
-        if (nl == std::string::npos) return in.size() > kMaxHead ? Parse::kTooLarge : Parse::kIncomplete;
+        if (nl == std::string::npos)
+            return in.size() > kMaxHead ? Parse::kTooLarge : Parse::kIncomplete;
         std::string_view line(in.data() + pos, nl - pos);
         if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
         pos = nl + 1;
@@ -118,16 +119,26 @@ HttpResponse ErrorPage(int status) {
 
 const char* ReasonPhrase(int status) {
     switch (status) {
-        case 200: return "OK";
-        case 302: return "Found";
-        case 400: return "Bad Request";
-        case 403: return "Forbidden";
-        case 404: return "Not Found";
-        case 413: return "Payload Too Large";
-        case 500: return "Internal Server Error";
-        case 502: return "Bad Gateway";
-        case 503: return "Service Unavailable";
-        default: return "Status";
+        case 200:
+            return "OK";
+        case 302:
+            return "Found";
+        case 400:
+            return "Bad Request";
+        case 403:
+            return "Forbidden";
+        case 404:
+            return "Not Found";
+        case 413:
+            return "Payload Too Large";
+        case 500:
+            return "Internal Server Error";
+        case 502:
+            return "Bad Gateway";
+        case 503:
+            return "Service Unavailable";
+        default:
+            return "Status";
     }
 }
 
@@ -211,8 +222,8 @@ void HttpServer::Run() {
 
     auto write_out = [](Conn& c) {
         while (c.sent < c.out.size()) {
-            ssize_t n = ::send(c.fd.get(), c.out.data() + c.sent, c.out.size() - c.sent,
-                               MSG_NOSIGNAL);
+            ssize_t n =
+                ::send(c.fd.get(), c.out.data() + c.sent, c.out.size() - c.sent, MSG_NOSIGNAL);
             if (n > 0) {
                 c.sent += static_cast<std::size_t>(n);
             } else if (n < 0 && errno == EINTR) {
@@ -331,6 +342,9 @@ void HttpServer::Run() {
         if (drop_all) {
             for (auto& c : conns) c->dead = true;
         }
+        std::size_t before = conns.size();
+        std::erase_if(conns, [](const std::unique_ptr<Conn>& c) { return c->dead; });
+        open_ -= before - conns.size();
 
         int timeout = -1;
         Clock::time_point now = Clock::now();
@@ -339,7 +353,7 @@ void HttpServer::Run() {
         pfds.push_back({listener_.valid() ? listener_.get() : -1, POLLIN, 0});
         for (auto& c : conns) {
             short events = c->state == Conn::State::kWriting ? POLLOUT : POLLIN;
-            pfds.push_back({c->dead ? -1 : c->fd.get(), events, 0});
+            pfds.push_back({c->fd.get(), events, 0});
             if (c->state == Conn::State::kDelaying) {
                 auto ms = std::chrono::ceil<std::chrono::milliseconds>(c->due - now).count();
                 ms = std::max<decltype(ms)>(ms, 0);
@@ -374,8 +388,7 @@ void HttpServer::Run() {
                 c->resp = HttpResponse{};
                 advance(*c);
             }
-            if (woken && !c->dead && c->state == Conn::State::kStalled &&
-                !stall_check_(c->req)) {
+            if (woken && !c->dead && c->state == Conn::State::kStalled && !stall_check_(c->req)) {
                 c->dead = true;
             }
         }
@@ -399,13 +412,10 @@ void HttpServer::Run() {
                 ++open_;
             }
         }
-        std::size_t before = conns.size();
-        std::erase_if(conns, [](const std::unique_ptr<Conn>& c) { return c->dead; });
-        open_ -= before - conns.size();
     }
     open_ = 0;
     std::lock_guard lock(mu_);
-    applied_ = requested_;
+    stop_ = true;  // also when poll failed: nobody may wait for this thread any more
     cv_.notify_all();
 }
 

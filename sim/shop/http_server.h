@@ -24,7 +24,7 @@ struct HttpRequest {
     std::string body;
 
     std::string Header(std::string_view name) const;  // first match, any case; "" when none
-    bool KeepAlive() const;  // what the client asked for
+    bool KeepAlive() const;                           // what the client asked for
 };
 
 struct HttpResponse {
@@ -33,8 +33,8 @@ struct HttpResponse {
     HeaderList extra_headers;
     std::string body;
     // Transport faults.
-    bool stall = false;                     // send nothing, keep the connection open
-    bool reset = false;                     // close with RST instead of answering
+    bool stall = false;                      // send nothing, keep the connection open
+    bool reset = false;                      // close with RST instead of answering
     std::optional<std::size_t> truncate_at;  // send only this many body bytes, then close
     int delay_ms = 0;                        // wait before answering
 };
@@ -56,7 +56,7 @@ class HttpServer {
     HttpServer& operator=(const HttpServer&) = delete;
 
     int Port() const { return port_; }
-    void Wake();  // makes the thread look at stalled requests again
+    void Wake();                 // makes the thread look at stalled requests again
     void SetListening(bool on);  // returns once the port is closed or open again
     bool IsListening() const;
     std::size_t AcceptedConnections() const { return accepted_.load(); }
@@ -81,8 +81,8 @@ class HttpServer {
     bool want_listening_ = true;
     unsigned requested_ = 0;  // SetListening calls made
     unsigned applied_ = 0;    // and carried out by the thread
-    UniqueFd new_listener_;  // bound by SetListening(true), adopted by the thread
-    UniqueFd listener_;      // owned by the thread once it runs
+    UniqueFd new_listener_;   // bound by SetListening(true), adopted by the thread
+    UniqueFd listener_;       // owned by the thread once it runs
 
     std::thread thread_;
 };

@@ -62,7 +62,8 @@ std::string ShopRequest::Header(std::string_view name) const {
 struct Shop::Impl {
     explicit Impl(ShopConfig c) : cfg(std::move(c)) {
         Validate(cfg);
-        for (const ShopDatabase& db : cfg.databases) files[db.file] = MakeDatabaseFile(db.size, db.seed);
+        for (const ShopDatabase& db : cfg.databases)
+            files[db.file] = MakeDatabaseFile(db.size, db.seed);
         guest_page = BuildCatalogue(cfg, false).html;
         member_page = BuildCatalogue(cfg, true);
         rng.seed(std::random_device{}());
@@ -107,8 +108,8 @@ std::string Shop::Impl::NewToken() {
 }
 
 HttpResponse Shop::Impl::Handle(const HttpRequest& req) {
-    ShopRequest record{req.method, req.target, req.version, req.headers, req.Header("Cookie"),
-                       req.body};
+    ShopRequest record{req.method,  req.target,           req.version,
+                       req.headers, req.Header("Cookie"), req.body};
     std::lock_guard lock(mu);
     HttpResponse resp;
     if (FindKnob(stall, req.target) != stall.end()) {
@@ -156,7 +157,8 @@ HttpResponse Shop::Impl::Route(const HttpRequest& req, const std::string& cookie
         if (attempt.accepted) {
             std::string fresh = NewToken();
             sessions[fresh] = attempt.email;
-            resp.extra_headers.emplace_back("Set-Cookie", cfg.cookie_name + "=" + fresh + "; path=/");
+            resp.extra_headers.emplace_back("Set-Cookie",
+                                            cfg.cookie_name + "=" + fresh + "; path=/");
             resp.body = LoginOkPage(attempt.email);
         } else {
             resp.body = LoginFailedPage();
@@ -184,7 +186,8 @@ HttpResponse Shop::Impl::Route(const HttpRequest& req, const std::string& cookie
         resp.content_type = "text/plain";
         resp.body = "OK\n";
     } else if (get && t.starts_with(kDatabaseDir) && t.ends_with(".hdr")) {
-        std::string name = t.substr(sizeof kDatabaseDir - 1, t.size() - (sizeof kDatabaseDir - 1) - 4);
+        std::string name =
+            t.substr(sizeof kDatabaseDir - 1, t.size() - (sizeof kDatabaseDir - 1) - 4);
         auto it = files.find(name);
         if (it == files.end()) {
             resp.status = 404;

@@ -19,9 +19,9 @@ struct ShopAccount {
 
 // One downloadable database: listed on the catalogue as `name`, served as /kvdb/<file>.hdr.
 struct ShopDatabase {
-    std::string name;       // link text; not empty, none of < > & "
-    std::string file;       // file name without ".hdr": letters, digits, '.', '_', '-'
-    std::size_t size = 0;   // bytes; 1 or more
+    std::string name;        // link text; not empty, none of < > & "
+    std::string file;        // file name without ".hdr": letters, digits, '.', '_', '-'
+    std::size_t size = 0;    // bytes; 1 or more
     std::uint32_t seed = 0;  // content is MakeDatabaseFile(size, seed)
 };
 
@@ -29,7 +29,7 @@ std::vector<ShopDatabase> DefaultShopDatabases();
 
 // Invalid values make Shop's constructor throw std::invalid_argument.
 struct ShopConfig {
-    int port = 0;                          // 0: the system picks a free port
+    int port = 0;                           // 0: the system picks a free port
     std::string public_host = "127.0.0.1";  // host name in database links, without a port
     std::vector<ShopAccount> accounts = {{"owner@example.com", "secret"}};
     std::vector<ShopDatabase> databases = DefaultShopDatabases();
@@ -52,7 +52,7 @@ struct ShopRequest {
     HeaderList headers;   // as sent, in order
     std::string cookie;   // value of the Cookie header, "" when none
     std::string body;
-    int status = 0;       // status answered; 0 when the connection stalled or was reset
+    int status = 0;  // status answered; 0 when the connection stalled or was reset
 
     // Value of the first header called `name` (any case), "" when none.
     std::string Header(std::string_view name) const;
@@ -114,7 +114,7 @@ class Shop {
 
     // Catalogue contents, exactly as served.
     std::string CataloguePage(bool logged_in) const;
-    std::vector<CatalogueLink> CatalogueLinks() const;  // anchors of the logged-in page
+    std::vector<CatalogueLink> CatalogueLinks() const;       // anchors of the logged-in page
     std::string DatabaseHref(const ShopDatabase& db) const;  // http://<public_host>/kvdb/<file>.hdr
     std::string DatabaseBytes(const std::string& file) const;  // "" for an unknown file
 
