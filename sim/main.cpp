@@ -11,6 +11,7 @@
 #include <string>
 #include <string_view>
 
+#include "sim/stop_signals.h"
 #include "sim/z31sim.h"
 
 namespace {
@@ -118,22 +119,13 @@ int main(int argc, char** argv) {
         return kUsageError;
     }
 
-    // Blocked before the device thread starts, so that only sigwait below receives them. A shell
-    // starts background jobs with SIGINT ignored, and an ignored signal never reaches sigwait.
-    sigset_t stop_signals;
-    sigemptyset(&stop_signals);
-    for (const int sig : {SIGINT, SIGTERM, SIGHUP}) {
-        signal(sig, SIG_DFL);
-        sigaddset(&stop_signals, sig);
-    }
-    pthread_sigmask(SIG_BLOCK, &stop_signals, nullptr);
+    z31sim::StopSignals stop_signals;
 
     try {
         z31sim::Device device(opt.port_dir, opt.cfg);
         std::printf("z31sim: device on %s\n", device.PortPath().c_str());
         std::fflush(stdout);
-        int sig = 0;
-        sigwait(&stop_signals, &sig);
+        stop_signals.Wait();
     } catch (const std::invalid_argument& e) {
         std::fprintf(stderr, "%s\n%s", e.what(), kUsage);
         return kUsageError;

@@ -7,6 +7,7 @@
 #include <string>
 #include <string_view>
 
+#include "sim/stop_signals.h"
 #include "sim/shop/z31shop.h"
 
 namespace {
@@ -62,19 +63,13 @@ int main(int argc, char** argv) {
         }
     }
 
-    // The signals are taken by sigwait below, so every thread must have them blocked.
-    sigset_t stop_signals;
-    sigemptyset(&stop_signals);
-    sigaddset(&stop_signals, SIGINT);
-    sigaddset(&stop_signals, SIGTERM);
-    pthread_sigmask(SIG_BLOCK, &stop_signals, nullptr);
+    z31sim::StopSignals stop_signals;
 
     try {
         z31sim::Shop shop(cfg);
         std::printf("z31shop: listening on 127.0.0.1:%d\n", shop.Port());
         std::fflush(stdout);
-        int sig = 0;
-        sigwait(&stop_signals, &sig);
+        stop_signals.Wait();
     } catch (const std::invalid_argument& e) {
         BadUsage(e.what());
     } catch (const std::exception& e) {

@@ -6,6 +6,7 @@
 #include <ctime>
 #include <exception>
 
+#include "sim/stop_signals.h"
 #include "sim/usb/options.h"
 #include "sim/usb/z31usb.h"
 
@@ -22,12 +23,7 @@ int main(int argc, char** argv) {
         return 0;
     }
 
-    // Blocked before the device thread starts, so that only sigtimedwait below takes them.
-    sigset_t stop_signals;
-    sigemptyset(&stop_signals);
-    sigaddset(&stop_signals, SIGINT);
-    sigaddset(&stop_signals, SIGTERM);
-    pthread_sigmask(SIG_BLOCK, &stop_signals, nullptr);
+    z31sim::StopSignals stop_signals;
 
     try {
         UsbDevice device(opts->socket_path);
@@ -36,9 +32,7 @@ int main(int argc, char** argv) {
         if (opts->demo_points > 0) device.SetUserPoints(usb::DemoUserPoints(opts->demo_points));
         std::printf("z31usbsim: listening on %s\n", device.SocketPath().c_str());
         std::fflush(stdout);
-        const timespec tick{1, 0};
-        while (sigtimedwait(&stop_signals, nullptr, &tick) < 0) {
-        }
+        stop_signals.Wait();
     } catch (const std::exception& e) {
         std::fprintf(stderr, "z31usbsim: %s\n", e.what());
         return 1;
