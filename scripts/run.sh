@@ -44,6 +44,7 @@ if [ -n "${DISPLAY:-}${WAYLAND_DISPLAY:-}" ]; then
     [ -s "$work/update-log.txt" ] && { echo "Update log:"; cat "$work/update-log.txt"; }
 else
     echo "No display: running DevodTool on a virtual display for a few seconds."
-    cd "$OLDPWD"
-    ./scripts/screenshots.sh build/screenshots
+    shots="$OLDPWD/build/screenshots"
+    "$OLDPWD/scripts/screenshots.sh" "$shots"
+    [ -s "$work/update-log.txt" ] && { echo "Update log:"; cat "$work/update-log.txt"; }
 fi
