@@ -238,9 +238,4 @@ void DialogPage::KillTimer(unsigned id) {
     if (it != timers_.end()) it->second->stop();
 }
 
-bool DialogPage::IsTimerRunning(unsigned id) const {
-    auto it = timers_.find(id);
-    return it != timers_.end() && it->second->isActive();
-}
-
 }  // namespace devod

@@ -76,7 +76,6 @@ public:
     // ITimers
     void SetTimer(unsigned id, unsigned period_ms) override;
     void KillTimer(unsigned id) override;
-    bool IsTimerRunning(unsigned id) const;
 
 private:
     template <typename W>

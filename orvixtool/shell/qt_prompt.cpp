@@ -56,7 +56,8 @@ QString QtPrompt::ToQtFilter(const std::string& filter) {
 std::optional<std::string> QtPrompt::FileDialog(const FileDialogRequest& request) {
     QFileDialog dialog(parent_);
     dialog.setAcceptMode(request.save ? QFileDialog::AcceptSave : QFileDialog::AcceptOpen);
-    dialog.setFileMode(request.save ? QFileDialog::AnyFile : QFileDialog::ExistingFile);
+    // An open dialog accepts a typed name of a file that does not exist unless told otherwise.
+    dialog.setFileMode(request.file_must_exist ? QFileDialog::ExistingFile : QFileDialog::AnyFile);
     dialog.setNameFilter(ToQtFilter(request.filter));
     dialog.setDefaultSuffix(QString::fromStdString(request.default_extension));
     dialog.setOption(QFileDialog::DontConfirmOverwrite, !request.overwrite_prompt);
