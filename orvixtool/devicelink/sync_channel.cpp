@@ -10,7 +10,7 @@ bool SyncChannel::Call(std::function<void()> call) {
     auto ran = std::make_shared<bool>(false);
     {
         std::lock_guard lock(state->mutex);
-        if (state->closed) return false;
+        if (state->closed || !post_) return false;
     }
     post_([state, done, ran, call = std::move(call)] {
         {

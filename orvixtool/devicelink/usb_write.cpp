@@ -22,6 +22,7 @@ bool CUpgradeDlgHttp::StartUsbWrite() {
         if (!write_reported_) return false;  // a write is on its way (the button is disabled)
         writer_.Join();                      // the last write has reported; its thread is ending
     }
+    if (!ui_post_) return false;  // nobody could hear how the write ends
     if (!DevicePresent()) return false;
     write_bridge_ = std::make_unique<PipeBridge>();
     if (!write_bridge_->IsLoaded()) {
