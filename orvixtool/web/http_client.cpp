@@ -172,6 +172,8 @@ using devod::InternetError;
 
 struct CHttpClient::Session {
     CURLSH* share = nullptr;
+    // Where the shop is, read once for the whole run: every request uses this port.
+    devod::WebEndpoint endpoint = devod::CurrentWebEndpoint();
 
     enum class Method { kGet, kPost };
 
@@ -187,8 +189,7 @@ struct CHttpClient::Session {
         if (!curl) throw InternetError("cannot start an internet request");
         CURL* c = curl.get();
         char error_text[CURL_ERROR_SIZE] = {};
-        std::string url = "http://" + host + ":" +
-                          std::to_string(devod::CurrentWebEndpoint().port) + path;
+        std::string url = "http://" + host + ":" + std::to_string(endpoint.port) + path;
         std::string no_proxy = devod::NoProxyList();
         devod::Transfer transfer{c, &receiver, false, false, nullptr};
 
@@ -242,12 +243,12 @@ struct CHttpClient::Session {
     }
 
     long Get(const std::string& path, devod::Receiver& receiver) {
-        return Request(Method::kGet, devod::CurrentWebEndpoint().host, path, nullptr, receiver);
+        return Request(Method::kGet, endpoint.host, path, nullptr, receiver);
     }
 
     long Post(const std::string& path, const std::string& body) {
         devod::Discard discard;
-        return Request(Method::kPost, devod::CurrentWebEndpoint().host, path, &body, discard);
+        return Request(Method::kPost, endpoint.host, path, &body, discard);
     }
 };
 
