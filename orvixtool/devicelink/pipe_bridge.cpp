@@ -104,12 +104,13 @@ void CloseHandle(OsHandle handle) {
 
 std::string LastErrorText() { return std::strerror(errno); }
 
-bool DevicePresent() {
-    PipeBridge bridge;
-    OsHandle device = bridge.OpenDev();
+bool PipeBridge::Probe() {
+    OsHandle device = OpenDev();
     if (device == kInvalidHandle) return false;
     CloseHandle(device);
     return true;
 }
+
+bool DevicePresent() { return PipeBridge().Probe(); }
 
 }  // namespace devod

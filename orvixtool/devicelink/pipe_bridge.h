@@ -28,6 +28,8 @@ public:
     OsHandle OpenDev();
     // Opens a pipe by name (passed in a 32-byte zero-filled buffer).
     OsHandle OpenFile(const std::string& pipe_name);
+    // Whether a device is attached: open_dev, and its handle closed at once.
+    bool Probe();
 
     // Where the library is looked for first: a full path, or empty for the normal search. Tests
     // point it at the simulator's library.

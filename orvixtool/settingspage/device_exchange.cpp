@@ -53,12 +53,7 @@ bool DeviceExchange::Begin() {
 
 bool DeviceExchange::Open(bool probe, bool open_input) {
     if (!bridge_) return false;
-    bool ok = true;
-    if (probe) {
-        OsHandle device = bridge_->OpenDev();
-        ok = device != kInvalidHandle;
-        CloseHandle(device);
-    }
+    bool ok = !probe || bridge_->Probe();
     if (ok) {
         out_ = bridge_->OpenFile(kPipeOut);
         ok = out_ != kInvalidHandle;
