@@ -3,15 +3,15 @@
 #include "orvixtool/devicelink/connection_kind.h"
 #include "orvixtool/devicelink/pipe_bridge.h"
 #include "orvixtool/settingspage/user_setting_dlg.h"
-#include "orvixtool/shell/progress_state.h"
+#include "orvixtool/shell/progress_look.h"
 
 using namespace devod;
 
 namespace {
 
 
-constexpr intptr_t kWhite = 0x00FFFFFF;
-constexpr intptr_t kBlue = 0x00FF6633;
+constexpr ColorRef kWhite = 0x00FFFFFF;
+constexpr ColorRef kBlue = 0x00FF6633;
 
 }  // namespace
 
@@ -29,19 +29,11 @@ CUpgradeDlgHttp::~CUpgradeDlgHttp() {
 }
 
 bool CUpgradeDlgHttp::OnInitDialog() {
-    controls_.SendMessage(kIdProgressConnect, kPbmShowPercent, 0, 0);
-    controls_.SendMessage(kIdProgressConnect, kPbmSetBkColor, 0, kWhite);
-    controls_.SendMessage(kIdProgressConnect, kPbmSetBarColor, 0, kBlue);
-    controls_.SendMessage(kIdProgressConnect, kPbmSetTextBkColor, 0, kBlue);
-    controls_.SendMessage(kIdProgressConnect, kPbmSetTextColor, 0, kWhite);
+    SetProgressLook(controls_, kIdProgressConnect, {false, kWhite, kBlue, kBlue, kWhite});
     controls_.SendMessage(kIdProgressConnect, kPbmSetRange32, 0, 4);
     controls_.SendMessage(kIdProgressConnect, kPbmSetPos, 0, 0);
 
-    controls_.SendMessage(kIdProgressWrite, kPbmShowPercent, 1, 0);
-    controls_.SendMessage(kIdProgressWrite, kPbmSetBkColor, 0, kWhite);
-    controls_.SendMessage(kIdProgressWrite, kPbmSetBarColor, 0, kBlue);
-    controls_.SendMessage(kIdProgressWrite, kPbmSetTextBkColor, 0, kWhite);
-    controls_.SendMessage(kIdProgressWrite, kPbmSetTextColor, 0, kBlue);
+    SetProgressLook(controls_, kIdProgressWrite, {true, kWhite, kBlue, kWhite, kBlue});
 
     timers_.SetTimer(kTimerStartup, 500);
     return true;

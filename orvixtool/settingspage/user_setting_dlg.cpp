@@ -7,7 +7,7 @@
 #include "orvixtool/devicelink/connection_kind.h"
 #include "orvixtool/settingspage/device_exchange.h"
 #include "orvixtool/settingspage/settings_codec.h"
-#include "orvixtool/shell/progress_state.h"
+#include "orvixtool/shell/progress_look.h"
 #include "qvlib/serial/clock.h"
 
 using namespace devod::usersettings;
@@ -28,11 +28,8 @@ constexpr char kSettingsSavedText[] = "Save User Setting : Complete!";
 constexpr char kSpeedsSavedText[] = "Save User Speed : Complete!";
 
 void SetupDistanceBar(devod::IControls& controls, int id) {
-    controls.SendMessage(id, devod::kPbmShowPercent, 0, 0);
-    controls.SendMessage(id, devod::kPbmSetBkColor, 0, kBarBackground);
-    controls.SendMessage(id, devod::kPbmSetBarColor, 0, kBarForeground);
-    controls.SendMessage(id, devod::kPbmSetTextBkColor, 0, kBarBackground);
-    controls.SendMessage(id, devod::kPbmSetTextColor, 0, kBarForeground);
+    devod::SetProgressLook(controls, id,
+                           {false, kBarBackground, kBarForeground, kBarBackground, kBarForeground});
     controls.SendMessage(id, devod::kPbmSetRange32, 0, kDistanceBarRange);
 }
 

@@ -3,6 +3,7 @@
 #include <climits>
 #include <cmath>
 #include <cstdio>
+#include <utility>
 
 namespace devod {
 namespace {
@@ -83,35 +84,15 @@ int32_t ProgressState::SetPos(int32_t position) {
     return old;
 }
 
-ColorRef ProgressState::SetBarColour(ColorRef colour) {
-    const ColorRef old = bar_colour_;
-    bar_colour_ = colour;
-    return old;
-}
+ColorRef ProgressState::SetBarColour(ColorRef colour) { return std::exchange(bar_colour_, colour); }
 
-ColorRef ProgressState::SetBkColour(ColorRef colour) {
-    const ColorRef old = bk_colour_;
-    bk_colour_ = colour;
-    return old;
-}
+ColorRef ProgressState::SetBkColour(ColorRef colour) { return std::exchange(bk_colour_, colour); }
 
-ColorRef ProgressState::SetTextColour(ColorRef colour) {
-    const ColorRef old = text_colour_;
-    text_colour_ = colour;
-    return old;
-}
+ColorRef ProgressState::SetTextColour(ColorRef colour) { return std::exchange(text_colour_, colour); }
 
-ColorRef ProgressState::SetTextBkColour(ColorRef colour) {
-    const ColorRef old = text_bk_colour_;
-    text_bk_colour_ = colour;
-    return old;
-}
+ColorRef ProgressState::SetTextBkColour(ColorRef colour) { return std::exchange(text_bk_colour_, colour); }
 
-bool ProgressState::SetShowPercent(bool show) {
-    const bool old = show_percent_;
-    show_percent_ = show;
-    return old;
-}
+bool ProgressState::SetShowPercent(bool show) { return std::exchange(show_percent_, show); }
 
 double ProgressState::Fraction() const {
     if (!HasPaintableRange()) return 0.0;
