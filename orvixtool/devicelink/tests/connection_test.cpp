@@ -10,6 +10,7 @@
 #include "orvixtool/devicelink/upgrade_dlg.h"
 #include "orvixtool/settingspage/user_setting_dlg.h"
 #include "orvixtool/testsupport/pages_harness.h"
+#include "orvixtool/testsupport/simulated_usb_device.h"
 #include "sim/usb/z31usb.h"
 
 using namespace devod;
@@ -19,17 +20,8 @@ namespace {
 
 class ConnectionTest : public ::testing::Test {
 protected:
-    void SetUp() override {
-        socket_ = "/tmp/devod-connect-" + std::to_string(getpid()) + ".sock";
-        setenv("Z31_USB_SOCKET", socket_.c_str(), 1);
-        PipeBridge::SetLibraryPath(PIPEBRIDGE_LIBRARY);
-        device_ = std::make_unique<z31sim::UsbDevice>(socket_);
-        pages_.Initialise();
-    }
-    void TearDown() override {
-        PipeBridge::SetLibraryPath("");
-        EXPECT_TRUE(prompt_.unexpected.empty());
-    }
+    void SetUp() override { pages_.Initialise(); }
+    void TearDown() override { EXPECT_TRUE(prompt_.unexpected.empty()); }
 
     // Runs the start-up connect: the 500 ms timer, then the 100 ms probe.
     void StartUp() {
@@ -52,9 +44,8 @@ protected:
         return true;
     }
 
-    std::string socket_;
     ScopedTestClock clock_;
-    std::unique_ptr<z31sim::UsbDevice> device_;
+    SimulatedUsbDevice device_{"connect"};
     PagesHarness pages_;
     FakeControls& upgrade_controls_ = pages_.upgrade_controls;
     FakeControls& settings_controls_ = pages_.settings_controls;

@@ -16,6 +16,7 @@
 #include "orvixtool/devicelink/upgrade_dlg.h"
 #include "orvixtool/settingspage/user_setting_dlg.h"
 #include "orvixtool/testsupport/pages_harness.h"
+#include "orvixtool/testsupport/simulated_usb_device.h"
 #include "sim/usb/z31usb.h"
 
 using namespace devod;
@@ -71,11 +72,7 @@ protected:
         dir_ = std::filesystem::temp_directory_path() /
                ("devod-write-" + std::to_string(getpid()));
         std::filesystem::create_directories(dir_);
-        socket_ = (dir_ / "usb.sock").string();
-        setenv("Z31_USB_SOCKET", socket_.c_str(), 1);
         setenv("Z31_USB_WRITE_TIMEOUT_MS", "30", 1);
-        PipeBridge::SetLibraryPath(PIPEBRIDGE_LIBRARY);
-        device_ = std::make_unique<z31sim::UsbDevice>(socket_);
         page_->SetUiPost([this](std::function<void()> call) { ui_.Post(std::move(call)); });
         pages_.Initialise();
         SetConnectionKind(kUsbConnection);
@@ -84,7 +81,6 @@ protected:
     void TearDown() override {
         page_.reset();
         ui_.Drop();
-        PipeBridge::SetLibraryPath("");
         unsetenv("Z31_USB_WRITE_TIMEOUT_MS");
         std::filesystem::remove_all(dir_);
     }
@@ -110,11 +106,10 @@ protected:
     }
 
     std::filesystem::path dir_;
-    std::string socket_;
     ScopedTestClock scoped_clock_;
     TestClock& clock_ = scoped_clock_.clock;
     UiQueue ui_;
-    std::unique_ptr<z31sim::UsbDevice> device_;
+    SimulatedUsbDevice device_{"write"};
     PagesHarness pages_;
     FakeControls& upgrade_controls_ = pages_.upgrade_controls;
     FakeTimers& timers_ = pages_.timers;

@@ -22,6 +22,7 @@
 #include "orvixtool/shell/about_dlg.h"
 #include "orvixtool/shell/main_window.h"
 #include "orvixtool/testsupport/pages_harness.h"
+#include "orvixtool/testsupport/simulated_usb_device.h"
 #include "qvlib/serial/clock.h"
 #include "sim/shop/z31shop.h"
 #include "sim/usb/z31usb.h"
@@ -35,17 +36,10 @@ namespace {
 class MainWindowTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        socket_ = "/tmp/devod-window-" + std::to_string(getpid()) + ".sock";
-        setenv("Z31_USB_SOCKET", socket_.c_str(), 1);
-        PipeBridge::SetLibraryPath(PIPEBRIDGE_LIBRARY);
-        device_ = std::make_unique<z31sim::UsbDevice>(socket_);
         device_->SetSettingsRecord({0x00, 0x01, 0x00, 0x01, 0x89, 0x03});
         device_->SetUserSpeeds({50, 60, 70, 80, 90});
     }
-    void TearDown() override {
-        window_.reset();
-        PipeBridge::SetLibraryPath("");
-    }
+    void TearDown() override { window_.reset(); }
     void Open() {
         window_ = std::make_unique<CDevodToolDlg>(prompt_);
         window_->show();
@@ -61,9 +55,8 @@ protected:
     QWidget* Upgrade() { return window_->UpgradeWidget(); }
     QWidget* Settings() { return window_->SettingWidget(); }
 
-    std::string socket_;
     devod::testing::ScopedTestClock clock_;
-    std::unique_ptr<z31sim::UsbDevice> device_;
+    devod::testing::SimulatedUsbDevice device_{"window"};
     devod::testing::ScriptedPrompt prompt_;
     std::unique_ptr<CDevodToolDlg> window_;
 };
