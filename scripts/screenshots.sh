@@ -35,14 +35,16 @@ sleep 1.5
 xdotool key --clearmodifiers Return
 sleep 0.5
 # Pictures are cut from the whole screen: a grab of the window alone can miss its background.
-eval "$(xdotool getwindowgeometry --shell "$window")"
-shot() { import -window root -crop "${WIDTH}x${HEIGHT}+${X}+${Y}" +repage "$1"; }
-shot "$out/upgrade.png"
+grab() {  # window id, file
+    eval "$(xdotool getwindowgeometry --shell "$1")"
+    import -window root -crop "${WIDTH}x${HEIGHT}+${X}+${Y}" +repage "$2"
+}
+grab "$window" "$out/upgrade.png"
 # The second tab item, at its place in the window (it follows from the dialog font).
 xdotool mousemove --window "$window" 128 56 click 1 || true
 xdotool mousemove --window "$window" 600 20  # away from the controls, no hover highlight
 sleep 1
-shot "$out/usersetting.png"
+grab "$window" "$out/usersetting.png"
 echo "Screenshots: $out/upgrade.png, $out/usersetting.png"
 
 # Then a whole database update, driven by the keyboard: login, the database choice, the upload
@@ -56,13 +58,8 @@ wait_window() {  # name → window id, empty after 10 s
     done
     echo "$id"
 }
-grab() {  # window id, file
-    eval "$(xdotool getwindowgeometry --shell "$1")"
-    import -window root -crop "${WIDTH}x${HEIGHT}+${X}+${Y}" +repage "$2"
-}
 xdotool mousemove --window "$window" 54 56 click 1  # back to the Upgrade tab
 sleep 0.3
-eval "$(xdotool getwindowgeometry --shell "$window")"
 xdotool mousemove --window "$window" 306 277 click 1  # "Click here to update GPS database"
 login="$(wait_window '^Kelvaro Login$')"
 if [ -z "$login" ]; then

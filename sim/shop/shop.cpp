@@ -1,6 +1,7 @@
 #include <cstdio>
 #include <fstream>
 #include <map>
+#include <optional>
 #include <mutex>
 #include <random>
 #include <set>
@@ -79,6 +80,19 @@ struct Shop::Impl {
     HttpResponse Route(const HttpRequest& req, const std::string& cookie);
     std::string NewToken();
     void Changed() { server->Wake(); }
+    // Sets a knob for a path, or clears it with no value, and lets the server see the change.
+    template <typename T>
+    void SetKnob(std::map<std::string, T>& knob, const std::string& path, std::optional<T> value) {
+        {
+            std::lock_guard lock(mu);
+            if (value) {
+                knob[path] = *value;
+            } else {
+                knob.erase(path);
+            }
+        }
+        Changed();
+    }
 
     const ShopConfig cfg;
     std::map<std::string, std::string> files;  // file name -> bytes
@@ -255,63 +269,23 @@ void Shop::SetStatus(const std::string& path, int status) {
     if (status != 0 && (status < 100 || status > 999)) {
         throw std::invalid_argument("shop: bad status " + std::to_string(status));
     }
-    {
-        std::lock_guard lock(impl_->mu);
-        if (status == 0) {
-            impl_->status.erase(path);
-        } else {
-            impl_->status[path] = status;
-        }
-    }
-    impl_->Changed();
+    impl_->SetKnob(impl_->status, path, status != 0 ? std::optional(status) : std::nullopt);
 }
 void Shop::SetTruncate(const std::string& path, std::size_t body_bytes) {
-    {
-        std::lock_guard lock(impl_->mu);
-        impl_->truncate[path] = body_bytes;
-    }
-    impl_->Changed();
+    impl_->SetKnob(impl_->truncate, path, std::optional(body_bytes));
 }
 void Shop::ClearTruncate(const std::string& path) {
-    {
-        std::lock_guard lock(impl_->mu);
-        impl_->truncate.erase(path);
-    }
-    impl_->Changed();
+    impl_->SetKnob<std::size_t>(impl_->truncate, path, std::nullopt);
 }
 void Shop::SetStall(const std::string& path, bool on) {
-    {
-        std::lock_guard lock(impl_->mu);
-        if (on) {
-            impl_->stall[path] = true;
-        } else {
-            impl_->stall.erase(path);
-        }
-    }
-    impl_->Changed();
+    impl_->SetKnob(impl_->stall, path, on ? std::optional(true) : std::nullopt);
 }
 void Shop::SetReset(const std::string& path, bool on) {
-    {
-        std::lock_guard lock(impl_->mu);
-        if (on) {
-            impl_->reset[path] = true;
-        } else {
-            impl_->reset.erase(path);
-        }
-    }
-    impl_->Changed();
+    impl_->SetKnob(impl_->reset, path, on ? std::optional(true) : std::nullopt);
 }
 void Shop::SetDelayMs(const std::string& path, int ms) {
     if (ms < 0) throw std::invalid_argument("shop: negative delay");
-    {
-        std::lock_guard lock(impl_->mu);
-        if (ms == 0) {
-            impl_->delay.erase(path);
-        } else {
-            impl_->delay[path] = ms;
-        }
-    }
-    impl_->Changed();
+    impl_->SetKnob(impl_->delay, path, ms != 0 ? std::optional(ms) : std::nullopt);
 }
 void Shop::ClearFaults() {
     {
