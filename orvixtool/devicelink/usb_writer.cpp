@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "qvlib/serial/clock.h"
+#include "qvlib/util/clock.h"
 
 namespace devod {
 

@@ -7,7 +7,7 @@
 #include "orvixtool/settingspage/settings_codec.h"
 #include "orvixtool/settingspage/user_point_export.h"
 #include "orvixtool/settingspage/user_setting_dlg.h"
-#include "qvlib/serial/clock.h"
+#include "qvlib/util/clock.h"
 
 using namespace devod::usersettings;
 

@@ -8,7 +8,7 @@
 #include "orvixtool/settingspage/device_exchange.h"
 #include "orvixtool/settingspage/settings_codec.h"
 #include "orvixtool/shell/progress_look.h"
-#include "qvlib/serial/clock.h"
+#include "qvlib/util/clock.h"
 
 using namespace devod::usersettings;
 

@@ -11,7 +11,7 @@
 #include "orvixtool/devicelink/upgrade_dlg.h"
 #include "orvixtool/settingspage/user_setting_dlg.h"
 #include "orvixtool/testsupport/fake_dialog.h"
-#include "qvlib/serial/clock.h"
+#include "qvlib/util/clock.h"
 
 namespace devod::testing {
 

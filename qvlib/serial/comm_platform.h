@@ -9,7 +9,7 @@
 #include <memory>
 #include <string>
 
-#include "qvlib/serial/event.h"
+#include "qvlib/util/event.h"
 
 namespace serial::platform {
 

@@ -10,7 +10,7 @@
 #include <cerrno>
 #include <optional>
 
-#include "qvlib/serial/clock.h"
+#include "qvlib/util/clock.h"
 #include "qvlib/serial/posix_handle.h"
 #include "qvlib/serial/win_codes.h"
 

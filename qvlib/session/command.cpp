@@ -1,6 +1,6 @@
 #include "qvlib/session/command.h"
 
-#include "qvlib/serial/clock.h"
+#include "qvlib/util/clock.h"
 
 namespace qv {
 

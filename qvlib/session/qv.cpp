@@ -1,6 +1,6 @@
 #include "qvlib/session/qv.h"
 
-#include "qvlib/serial/clock.h"
+#include "qvlib/util/clock.h"
 #include "qvlib/serial/win_codes.h"
 
 namespace qv {

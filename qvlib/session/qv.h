@@ -10,9 +10,9 @@
 #include <cstdint>
 #include <memory>
 
-#include "qvlib/serial/event.h"
+#include "qvlib/util/event.h"
 #include "qvlib/serial/serial_port.h"
-#include "qvlib/serial/thread.h"
+#include "qvlib/util/thread.h"
 #include "qvlib/session/command.h"
 #include "qvlib/session/model_table.h"
 #include "qvlib/session/progress_info.h"

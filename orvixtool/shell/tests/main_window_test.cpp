@@ -23,7 +23,7 @@
 #include "orvixtool/shell/main_window.h"
 #include "orvixtool/testsupport/pages_harness.h"
 #include "orvixtool/testsupport/simulated_usb_device.h"
-#include "qvlib/serial/clock.h"
+#include "qvlib/util/clock.h"
 #include "sim/shop/z31shop.h"
 #include "sim/usb/z31usb.h"
 

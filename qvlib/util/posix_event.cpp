@@ -1,6 +1,6 @@
 // Events on eventfd: the counter is non-zero exactly while the event is signalled, so a poll for
 // readability is a wait on the event and a read of the counter resets it.
-#include "qvlib/serial/event.h"
+#include "qvlib/util/event.h"
 
 #include <poll.h>
 #include <sys/eventfd.h>
@@ -9,7 +9,7 @@
 #include <cerrno>
 #include <vector>
 
-#include "qvlib/serial/clock.h"
+#include "qvlib/util/clock.h"
 #include "qvlib/serial/win_codes.h"
 
 namespace util {

@@ -1,4 +1,4 @@
-#include "qvlib/serial/thread.h"
+#include "qvlib/util/thread.h"
 
 #include <future>
 #include <system_error>

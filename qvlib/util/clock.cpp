@@ -1,4 +1,4 @@
-#include "qvlib/serial/clock.h"
+#include "qvlib/util/clock.h"
 
 #include <atomic>
 #include <chrono>

@@ -4,8 +4,8 @@
 #include <atomic>
 #include <thread>
 
-#include "qvlib/serial/event.h"
-#include "qvlib/serial/thread.h"
+#include "qvlib/util/event.h"
+#include "qvlib/util/thread.h"
 #include "qvlib/serial/win_codes.h"
 
 namespace {
