@@ -1,4 +1,4 @@
-// Settings frames in, replies out; everything else is the database stream, kept for tests.
+// Settings frames in, replies out; database streams and whatever else arrives are kept for tests.
 #include "sim/usb/device_data.h"
 
 #include <algorithm>
@@ -63,10 +63,20 @@ Bytes EncodePointBlock(const std::vector<UserPoint>& points, std::size_t first) 
     return block;
 }
 
-std::vector<Bytes> HandleTransfer(DeviceData& data, std::span<const std::uint8_t> transfer) {
-    if (!IsSettingsFrame(transfer)) {
+std::vector<Bytes> HandleTransfer(DeviceData& data, OutStream& conn,
+                                  std::span<const std::uint8_t> transfer) {
+    if (conn == OutStream::kUndecided) {
+        const bool opening = transfer.size() == kOpeningSize && transfer[0] == kDatabaseMark;
+        conn = opening ? OutStream::kDatabase : OutStream::kSettings;
+    }
+    if (conn == OutStream::kDatabase) {
         data.stream.insert(data.stream.end(), transfer.begin(), transfer.end());
         data.transfer_sizes.push_back(transfer.size());
+        return {};
+    }
+    if (!IsSettingsFrame(transfer)) {
+        // A near miss (a padded read request, say) is kept apart instead of being answered.
+        data.unframed.emplace_back(transfer.begin(), transfer.end());
         return {};
     }
     data.frames.emplace_back(transfer.begin(), transfer.end());

@@ -102,7 +102,9 @@ void Server::Run() {
             for (const Pending& p : pending_) fds.push_back({p.fd.get(), POLLIN, 0});
             // While stalled PIPE00 is left out entirely: a hang-up would wake us for nothing.
             if (!shared_.knobs.Stalled(now)) {
-                for (const Fd& fd : pipe_out_) fds.push_back({fd.get(), POLLIN | POLLRDHUP, 0});
+                for (const PipeOut& conn : pipe_out_) {
+                    fds.push_back({conn.fd.get(), POLLIN | POLLRDHUP, 0});
+                }
             }
             if (pipe_in_.valid()) {
                 const short out = in_queue_.empty() ? 0 : POLLOUT;
@@ -229,7 +231,7 @@ void Server::Answer(Fd fd, std::span<const char> hello) {
             break;
         case Wants::kOut:
             ++shared_.opens.pipe_out;
-            pipe_out_.push_back(std::move(fd));
+            pipe_out_.push_back({std::move(fd)});
             break;
         case Wants::kIn:
             // A newer PIPE01 replaces the open one, and what was owed to that one is dropped.
@@ -274,7 +276,7 @@ void Server::ServePipeOut() {
     // Older connections first, each until it has nothing more: what was queued on an older one
     // before a newer one opened comes out first, as it went in.
     for (auto it = pipe_out_.begin(); it != pipe_out_.end();) {
-        if (ReadPipeOut(it->get(), kReadsPerStep)) {
+        if (ReadPipeOut(*it, kReadsPerStep)) {
             ++it;
         } else {
             it = pipe_out_.erase(it);
@@ -282,7 +284,8 @@ void Server::ServePipeOut() {
     }
 }
 
-bool Server::ReadPipeOut(int fd, std::size_t limit) {
+bool Server::ReadPipeOut(PipeOut& conn, std::size_t limit) {
+    const int fd = conn.fd.get();
     for (std::size_t i = 0; i < limit; ++i) {
         // Peek at the size first so that no transfer is ever cut, however large.
         const ssize_t size = recv(fd, nullptr, 0, MSG_PEEK | MSG_TRUNC | MSG_DONTWAIT);
@@ -296,7 +299,8 @@ bool Server::ReadPipeOut(int fd, std::size_t limit) {
         }
         // Zero bytes is either end of file or an empty transfer; only a shut-down peer tells.
         if (n == 0 && PeerGone(fd)) return false;
-        Dispatch(HandleTransfer(shared_.data, {buffer_.data(), static_cast<std::size_t>(n)}));
+        Dispatch(HandleTransfer(shared_.data, conn.carries,
+                                {buffer_.data(), static_cast<std::size_t>(n)}));
     }
     return true;
 }

@@ -35,6 +35,11 @@ class Server {
         Fd fd;
         Clock::time_point deadline;  // closed if it has said nothing by then
     };
+    // A PIPE00 connection and what it carries (decided by its first transfer).
+    struct PipeOut {
+        Fd fd;
+        OutStream carries = OutStream::kUndecided;
+    };
 
     void Run();
     int PollTimeoutMs(Clock::time_point now) const;
@@ -48,7 +53,7 @@ class Server {
     void FlushPipeIn();
     void ServePipeOut();
     // Reads up to `limit` transfers; false once the connection is finished (closed or failed).
-    bool ReadPipeOut(int fd, std::size_t limit);
+    bool ReadPipeOut(PipeOut& conn, std::size_t limit);
     void Dispatch(std::vector<Bytes> replies);
 
     const std::string path_;
@@ -57,7 +62,7 @@ class Server {
     Fd listener_;
     FileId listener_id_;
     std::vector<Pending> pending_;
-    std::vector<Fd> pipe_out_;  // oldest first, each served until it closes
+    std::vector<PipeOut> pipe_out_;  // oldest first, each served until it closes
     Fd pipe_in_;
     std::deque<Bytes> in_queue_;  // replies owed to pipe_in_ that it could not take yet
     std::deque<Bytes> waiting_;   // replies made while no PIPE01 was open

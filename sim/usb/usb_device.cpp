@@ -96,11 +96,17 @@ std::vector<Bytes> UsbDevice::ReceivedFrames() const {
     return impl_->shared.data.frames;
 }
 
+std::vector<Bytes> UsbDevice::ReceivedUnframed() const {
+    std::lock_guard lock(impl_->shared.mu);
+    return impl_->shared.data.unframed;
+}
+
 void UsbDevice::ClearReceived() {
     std::lock_guard lock(impl_->shared.mu);
     impl_->shared.data.stream.clear();
     impl_->shared.data.transfer_sizes.clear();
     impl_->shared.data.frames.clear();
+    impl_->shared.data.unframed.clear();
 }
 
 bool UsbDevice::WaitForStreamBytes(std::size_t bytes, std::chrono::milliseconds timeout) const {

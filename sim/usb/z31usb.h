@@ -88,12 +88,17 @@ class UsbDevice {
     void SetUserPointCount(std::uint8_t count);
     std::uint8_t UserPointCount() const;
 
-    // What arrived on PIPE00. Settings frames (0x23, kind 1..3, then either a 3-byte read
-    // request or a 64-byte write) go to ReceivedFrames; every other transfer is appended whole to
-    // the stream, and its size to ReceivedTransferSizes.
+    // What arrived on PIPE00. Each PIPE00 connection is judged by its first transfer: one that
+    // opens with a database file's 20-byte opening message (first byte '$') is a database
+    // stream, and every transfer on it, whatever its bytes, is appended whole to the stream and
+    // its size to ReceivedTransferSizes, until the program closes that connection. On any other
+    // connection each transfer is a settings frame (0x23, kind 1..3, then either a 3-byte read
+    // request or a 64-byte write), kept in ReceivedFrames and acted on, or else it is kept in
+    // ReceivedUnframed and otherwise ignored.
     Bytes ReceivedStream() const;
     std::vector<std::size_t> ReceivedTransferSizes() const;
     std::vector<Bytes> ReceivedFrames() const;
+    std::vector<Bytes> ReceivedUnframed() const;
     void ClearReceived();
     // Wait until the stream holds at least `bytes` bytes / at least `count` frames were received;
     // false when `timeout` passes first.

@@ -95,8 +95,9 @@ TEST_F(SettingsTest, MisframedRequestIsNotAnswered) {
     std::copy_n(Bytes{0x23, 1, 1}.begin(), 3, padded.begin());
     ASSERT_EQ(Send(out_.get(), padded), 64);
     EXPECT_EQ(ReadOnce(in_.get()).error, EAGAIN);
-    EXPECT_EQ(device_->ReceivedStream(), padded);
+    EXPECT_EQ(device_->ReceivedUnframed(), std::vector<Bytes>{padded});
     EXPECT_TRUE(device_->ReceivedFrames().empty());
+    EXPECT_TRUE(device_->ReceivedStream().empty());
 }
 
 TEST_F(SettingsTest, ReplyMadeWithoutPipeInWaitsForTheNextOne) {

@@ -1,5 +1,5 @@
 // The database stream on PIPE00: recorded byte-exact, and what the stall and unplug faults do
-// to the writes that carry it.
+// to the writes that carry it; the order in which several PIPE00 connections are read.
 #include <sys/socket.h>
 
 #include <cstring>
@@ -50,17 +50,18 @@ class StreamTest : public UsbTest {
     }
 };
 
-TEST_F(StreamTest, RecordedByteExactBetweenSettingsFrames) {
+TEST_F(StreamTest, RecordedByteExactBetweenSettingsExchanges) {
     OpenPipes();
+    Request(1);  // out_ carries settings frames
+    const Fd stream = Open("PIPE00");
     const std::vector<Bytes> transfers = MakeStream(3);
-    Request(1);
-    for (const Bytes& t : transfers) ASSERT_EQ(Send(out_.get(), t), ssize_t(t.size()));
+    for (const Bytes& t : transfers) ASSERT_EQ(Send(stream.get(), t), ssize_t(t.size()));
     Request(3);
     ExpectReceived(transfers);
     EXPECT_TRUE(device_->WaitForFrames(2, 3s));
     device_->ClearReceived();
     EXPECT_TRUE(device_->ReceivedStream().empty() && device_->ReceivedTransferSizes().empty() &&
-                device_->ReceivedFrames().empty());
+                device_->ReceivedFrames().empty() && device_->ReceivedUnframed().empty());
 }
 
 TEST_F(StreamTest, StallFailsWritesAndLosesNothing) {
@@ -99,14 +100,19 @@ TEST_F(StreamTest, StallEndsByItself) {
 
 TEST_F(StreamTest, OlderPipeOutIsReadFirst) {
     OpenPipes();
-    const std::vector<Bytes> transfers = MakeStream(4);
+    const Bytes older_speeds = WriteFrame(3, {1, 2, 3, 4, 5});
+    const Bytes older_settings = WriteFrame(1, {6, 5, 4, 3, 2, 1});
+    const Bytes newer_speeds = WriteFrame(3, {9, 9, 9, 9, 9});
     device_->StallWrites(60s);  // keeps both connections queued until the end
-    for (std::size_t i = 0; i < 3; ++i) ASSERT_GT(Send(out_.get(), transfers[i]), 0);
+    ASSERT_EQ(Send(out_.get(), older_speeds), 64);
+    ASSERT_EQ(Send(out_.get(), older_settings), 64);
     const Fd newer = Open("PIPE00");
-    for (std::size_t i = 3; i < transfers.size(); ++i)
-        ASSERT_GT(Send(newer.get(), transfers[i]), 0);
+    ASSERT_EQ(Send(newer.get(), newer_speeds), 64);
     device_->StallWrites(0ms);
-    ExpectReceived(transfers);
+    ASSERT_TRUE(device_->WaitForFrames(3, 3s));
+    EXPECT_EQ(device_->ReceivedFrames(),
+              (std::vector<Bytes>{older_speeds, older_settings, newer_speeds}));
+    EXPECT_EQ(device_->UserSpeeds(), (UserSpeedBytes{9, 9, 9, 9, 9}));
 }
 
 TEST_F(StreamTest, UnplugFailsWritesAtOnce) {
@@ -123,10 +129,12 @@ TEST_F(StreamTest, UnplugFailsWritesAtOnce) {
     EXPECT_EQ(lib_.OpenFile("PIPE00"), -1);
     EXPECT_TRUE(Fd(lib_.OpenFile("PIPE01")).valid());  // reading is not affected
 
+    // Plugged in again, a new write starts a new stream with its own opening message.
     device_->SetWritesUnplugged(false);
     out_ = Open("PIPE00");
+    ASSERT_EQ(Send(out_.get(), transfers[0]), 20);
     ASSERT_EQ(Send(out_.get(), transfers[1]), 2048);
-    ExpectReceived({transfers[0], transfers[1]});
+    ExpectReceived({transfers[0], transfers[0], transfers[1]});
 }
 
 }  // namespace
