@@ -46,15 +46,19 @@ intptr_t ProgressState::Handle(unsigned msg, uintptr_t wparam, intptr_t lparam, 
             break;
         case kPbmSetBkColor:
             result = SetBkColour(static_cast<ColorRef>(lparam_bits));
+            paint_now = true;
             break;
         case kPbmSetTextColor:
             result = SetTextColour(static_cast<ColorRef>(lparam_bits));
+            paint_now = true;
             break;
         case kPbmSetTextBkColor:
             result = SetTextBkColour(static_cast<ColorRef>(lparam_bits));
+            paint_now = true;
             break;
         case kPbmShowPercent:
             result = SetShowPercent(wparam != 0) ? 1 : 0;
+            paint_now = true;
             break;
         default:
             break;

@@ -63,7 +63,8 @@ struct ProgressColours {
 class ProgressState {
 public:
     // Answers one window message. *repaint (when given) tells whether the bar must be repainted
-    // at once. Unknown messages return 0 and change nothing.
+    // at once: true after the position, any colour or the percentage setting was stored, false
+    // after a range change. Unknown messages return 0 and change nothing.
     intptr_t Handle(unsigned msg, uintptr_t wparam, intptr_t lparam, bool* repaint = nullptr);
 
     // Each setter returns what the matching message returns. Setting the range neither clamps

@@ -38,6 +38,8 @@ CTextProgressCtrl::CTextProgressCtrl(QWidget* parent) : QWidget(parent) {
 intptr_t CTextProgressCtrl::SendMessage(unsigned msg, uintptr_t wparam, intptr_t lparam) {
     bool repaint_now = false;
     const intptr_t result = state_.Handle(msg, wparam, lparam, &repaint_now);
+    // The whole control, painted before this returns. Nothing is erased first: the paint covers
+    // every pixel.
     if (repaint_now) repaint();
     return result;
 }

@@ -16,7 +16,8 @@ public:
     explicit CTextProgressCtrl(QWidget* parent = nullptr);
 
     // The progress-bar messages (PBM_SETRANGE, PBM_SETPOS, … see devod::ProgressMessage).
-    // Setting the position or the bar colour repaints at once; unknown messages return 0.
+    // Setting the position, a colour or the percentage display repaints the whole bar before
+    // the call returns; setting the range does not repaint. Unknown messages return 0.
     intptr_t SendMessage(unsigned msg, uintptr_t wparam, intptr_t lparam);
 
     // Typed forms of the messages, with the same results and the same repaints.

@@ -62,34 +62,38 @@ TEST_F(ProgressMessagesTest, ChangingTheRangeLeavesThePositionOutsideIt) {
     EXPECT_FALSE(repaint_);
 }
 
-TEST_F(ProgressMessagesTest, ColourMessagesReturnTheOldColourAndOnlyTheBarColourRepaints) {
+TEST_F(ProgressMessagesTest, EachColourMessageStoresReturnsTheOldColourAndRepaints) {
     struct Case {
         unsigned msg;
         ColorRef (ProgressState::*get)() const;
-        bool repaints;
     };
     const Case cases[] = {
-        {kPbmSetBarColor, &ProgressState::BarColour, true},
-        {kPbmSetBkColor, &ProgressState::BkColour, false},
-        {kPbmSetTextColor, &ProgressState::TextColour, false},
-        {kPbmSetTextBkColor, &ProgressState::TextBkColour, false},
+        {kPbmSetBarColor, &ProgressState::BarColour},
+        {kPbmSetBkColor, &ProgressState::BkColour},
+        {kPbmSetTextColor, &ProgressState::TextColour},
+        {kPbmSetTextBkColor, &ProgressState::TextBkColour},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.msg);
         EXPECT_EQ(Send(c.msg, 0, 0x00123456), static_cast<intptr_t>(kColourUnset));
-        EXPECT_EQ(repaint_, c.repaints);
+        EXPECT_TRUE(repaint_);
         EXPECT_EQ((state_.*c.get)(), 0x00123456u);
         EXPECT_EQ(Send(c.msg, 0, 0), 0x00123456);
+        EXPECT_TRUE(repaint_);
         EXPECT_EQ((state_.*c.get)(), 0u);  // black is a colour, not "unset"
     }
+    // Each message set only its own colour.
+    EXPECT_EQ(state_.Pos(), 0);
+    EXPECT_TRUE(state_.ShowPercent());
 }
 
-TEST_F(ProgressMessagesTest, ShowPercentReturnsTheOldSetting) {
+TEST_F(ProgressMessagesTest, ShowPercentReturnsTheOldSettingAndRepaints) {
     EXPECT_EQ(Send(kPbmShowPercent, 0, 0), 1);
     EXPECT_FALSE(state_.ShowPercent());
-    EXPECT_FALSE(repaint_);
+    EXPECT_TRUE(repaint_);
     EXPECT_EQ(Send(kPbmShowPercent, 2, 0), 0);
     EXPECT_TRUE(state_.ShowPercent());
+    EXPECT_TRUE(repaint_);
 }
 
 TEST_F(ProgressMessagesTest, UnknownMessageReturnsZeroAndChangesNothing) {

@@ -5,6 +5,7 @@
 
 #include <QApplication>
 #include <QImage>
+#include <QPaintEvent>
 #include <QPainter>
 
 #include "orvixtool/shell/colorref.h"
@@ -185,31 +186,65 @@ TEST_F(TextProgressCtrlTest, MessagesReachTheStateWithTheirResults) {
     EXPECT_EQ(ctrl_.SetRange(0, 50), static_cast<uint32_t>(200 << 16));
 }
 
-// Counts its paints, to tell a synchronous repaint from a scheduled one.
+// Counts its paints and keeps the last painted region, to tell a synchronous repaint of the
+// whole control from a scheduled or a partial one.
 class CountingCtrl : public CTextProgressCtrl {
 public:
     int paints = 0;
+    QRegion painted;
+    devod::ProgressState seen;  // the state the last paint drew
 
 protected:
     void paintEvent(QPaintEvent* event) override {
         ++paints;
+        painted = event->region();
+        seen = State();
         CTextProgressCtrl::paintEvent(event);
     }
 };
 
-TEST(TextProgressCtrlRepaintTest, PositionAndBarColourRepaintAtOnceOtherColoursDoNot) {
+TEST(TextProgressCtrlRepaintTest, EveryStoringMessageRepaintsTheWholeBarBeforeItReturns) {
+    CountingCtrl ctrl;
+    ctrl.resize(100, 20);
+    ctrl.show();
+    QApplication::processEvents();
+    struct Case {
+        unsigned msg;
+        uintptr_t wparam;
+        intptr_t lparam;
+    };
+    const Case cases[] = {
+        {devod::kPbmSetPos, 40, 0},          {devod::kPbmSetBarColor, 0, kRed},
+        {devod::kPbmSetBkColor, 0, kWhite},  {devod::kPbmSetTextColor, 0, kGreen},
+        {devod::kPbmSetTextBkColor, 0, kBlue}, {devod::kPbmShowPercent, 0, 0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.msg);
+        const int before = ctrl.paints;
+        ctrl.painted = QRegion();
+        ctrl.SendMessage(c.msg, c.wparam, c.lparam);
+        EXPECT_EQ(ctrl.paints, before + 1);
+        EXPECT_EQ(ctrl.painted, QRegion(ctrl.rect()));
+        // The value was stored before the paint, so the paint drew it.
+        EXPECT_EQ(ctrl.seen.Pos(), ctrl.Pos());
+        EXPECT_EQ(ctrl.seen.BarColour(), ctrl.State().BarColour());
+        EXPECT_EQ(ctrl.seen.BkColour(), ctrl.State().BkColour());
+        EXPECT_EQ(ctrl.seen.TextColour(), ctrl.State().TextColour());
+        EXPECT_EQ(ctrl.seen.TextBkColour(), ctrl.State().TextBkColour());
+        EXPECT_EQ(ctrl.seen.ShowPercent(), ctrl.State().ShowPercent());
+    }
+}
+
+TEST(TextProgressCtrlRepaintTest, TheRangeAndUnknownMessagesDoNotRepaint) {
     CountingCtrl ctrl;
     ctrl.resize(100, 20);
     ctrl.show();
     QApplication::processEvents();
     const int before = ctrl.paints;
-    ctrl.SendMessage(devod::kPbmSetPos, 40, 0);
-    EXPECT_EQ(ctrl.paints, before + 1);
-    ctrl.SetBarColour(kRed);
-    EXPECT_EQ(ctrl.paints, before + 2);
-    ctrl.SetTextColour(kGreen);
     ctrl.SetRange(0, 10);
-    EXPECT_EQ(ctrl.paints, before + 2);
+    ctrl.SendMessage(devod::kPbmSetRange, 0, 50 << 16);
+    ctrl.SendMessage(0x403, 1, 1);
+    EXPECT_EQ(ctrl.paints, before);
 }
 
 }  // namespace
