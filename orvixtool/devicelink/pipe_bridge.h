@@ -4,6 +4,7 @@
 #pragma once
 
 #include <string>
+#include <utility>
 
 namespace devod {
 
@@ -53,5 +54,32 @@ std::string LastErrorText();
 
 // Probes for the device: load the library, open_dev, close the handle, release the library.
 bool DevicePresent();
+
+// Owns one open pipe handle and closes it when it goes; move-only.
+class UniquePipe {
+public:
+    UniquePipe() = default;
+    explicit UniquePipe(OsHandle handle) : handle_(handle) {}
+    ~UniquePipe() { reset(); }
+    UniquePipe(UniquePipe&& other) noexcept : handle_(other.release()) {}
+    UniquePipe& operator=(UniquePipe&& other) noexcept {
+        if (this != &other) reset(other.release());
+        return *this;
+    }
+    UniquePipe(const UniquePipe&) = delete;
+    UniquePipe& operator=(const UniquePipe&) = delete;
+
+    OsHandle get() const { return handle_; }
+    bool valid() const { return handle_ != kInvalidHandle; }
+    explicit operator bool() const { return valid(); }
+    // Gives the handle up without closing it.
+    OsHandle release() { return std::exchange(handle_, kInvalidHandle); }
+    void reset(OsHandle handle = kInvalidHandle) {
+        CloseHandle(std::exchange(handle_, handle));
+    }
+
+private:
+    OsHandle handle_ = kInvalidHandle;
+};
 
 }  // namespace devod

@@ -1,32 +1,32 @@
 #include "orvixtool/devicelink/upgrade_dlg.h"
 
-#include "orvixtool/devicelink/connection_kind.h"
 #include "orvixtool/devicelink/pipe_bridge.h"
-#include "orvixtool/settingspage/user_setting_dlg.h"
+#include "orvixtool/shell/command_guard.h"
 #include "orvixtool/shell/progress_look.h"
 
 using namespace devod;
 
 namespace {
 
-
 constexpr ColorRef kWhite = 0x00FFFFFF;
 constexpr ColorRef kBlue = 0x00FF6633;
 
 }  // namespace
 
-CUpgradeDlgHttp::CUpgradeDlgHttp(IControls& controls, ITimers& timers, IPrompt& prompt)
-    : controls_(controls), timers_(timers), prompt_(prompt) {
-    SetConnectionKind(kNoConnection);
+CUpgradeDlgHttp::CUpgradeDlgHttp(IControls& controls, ITimers& timers, IPrompt& prompt,
+                                 IWebPrompt& web_prompt, ConnectionModel& connection)
+    : controls_(controls),
+      timers_(timers),
+      prompt_(prompt),
+      connection_(connection),
+      web_source_(prompt, web_prompt, database_path_),
+      usb_write_(controls, timers, prompt, connection,
+                 [this](bool written) { OnWriteEnded(written); }) {
+    connection_.SetKind(kNoConnection);
+    connection_.AddListener([this](const ConnectionModel& model) { OnConnectionChanged(model); });
 }
 
-CUpgradeDlgHttp::~CUpgradeDlgHttp() {
-    // A write thread still running stops before its next block; its end message finds the
-    // channel closed and never reaches this page.
-    if (channel_) channel_->Close();
-    writer_.Shutdown();
-    writer_.Join();
-}
+CUpgradeDlgHttp::~CUpgradeDlgHttp() = default;
 
 bool CUpgradeDlgHttp::OnInitDialog() {
     SetProgressLook(controls_, kIdProgressConnect, {false, kWhite, kBlue, kBlue, kWhite});
@@ -57,7 +57,7 @@ void CUpgradeDlgHttp::OnTimer(unsigned id) {
         case kTimerProbe:
             timers_.KillTimer(kTimerProbe);
             if (DevicePresent()) {
-                SetConnectionKind(kUsbConnection);
+                connection_.SetKind(kUsbConnection);
                 if (main_ != nullptr) main_->SetConnectionLabel("USB");
                 ShowConnected();
             } else {
@@ -66,16 +66,7 @@ void CUpgradeDlgHttp::OnTimer(unsigned id) {
                 prompt_.MessageBox(kConnectFailedText, "FAIL", kMbOk);
             }
             break;
-        case kTimerWriteProgress: OnWriteProgressTimer(); break;
-        case kTimerWriteDone:
-            timers_.KillTimer(kTimerWriteDone);
-            prompt_.MessageBox("DB Upgrade : Completed!", "COMPLETE", kMbOk);
-            break;
-        case kTimerWriteFailed:
-            timers_.KillTimer(kTimerWriteFailed);
-            prompt_.MessageBox(kWriteFailedText, "ERROR", kMbOk);
-            break;
-        default: break;
+        default: usb_write_.OnTimer(id); break;
     }
 }
 
@@ -87,18 +78,14 @@ void CUpgradeDlgHttp::OnAutoConnect() {
 void CUpgradeDlgHttp::ShowConnected() {
     EnterState(State::Connected);
     controls_.SendMessage(kIdProgressConnect, kPbmSetPos, 0, 0);
-    if (GetConnectionKind() == kUsbConnection && main_ != nullptr && main_->SettingPage()) {
-        main_->SettingPage()->ReadSettings();
-        main_->SettingPage()->ReadUserSpeeds();
-    }
+    connection_.AnnounceConnected();  // the settings page reads the device's settings
+    // The reads may have found the device gone and dropped the connection: then there is no
+    // success to tell.
+    if (connection_.State() != State::Connected || connection_.Kind() == kNoConnection) return;
     prompt_.MessageBox("", "SUCCESS", kMbOk);
 }
 
-void CUpgradeDlgHttp::OnDisconnect() {
-    SetConnectionKind(kNoConnection);
-    EnterState(State::Disconnected);
-    controls_.SendMessage(kIdProgressConnect, kPbmSetPos, 0, 0);
-}
+void CUpgradeDlgHttp::OnDisconnect() { connection_.Disconnect(); }
 
 void CUpgradeDlgHttp::EnableButtons(bool connect, bool disconnect, bool update) {
     controls_.Enable(kIdConnect, connect);
@@ -106,30 +93,58 @@ void CUpgradeDlgHttp::EnableButtons(bool connect, bool disconnect, bool update) 
     controls_.Enable(kIdUpdateDatabase, update);
 }
 
-void CUpgradeDlgHttp::EnterState(State state) {
-    CUserSettingDlg* settings = main_ != nullptr ? main_->SettingPage() : nullptr;
-    const char* status = "";
-    switch (state) {
+void CUpgradeDlgHttp::OnConnectionChanged(const ConnectionModel& model) {
+    const char* status = nullptr;
+    switch (model.State()) {
+        case State::NotConnected: return;
         case State::Finding:
             status = "Find the GPS";
             EnableButtons(false, false, false);
-            if (settings) settings->ApplyConnectionState(1);
             break;
         case State::Connected:
             status = "Connected";
-            EnableButtons(false, true, true);
-            if (settings) settings->ApplyConnectionState(2);
+            // A settings exchange holds the device: nothing else may start meanwhile.
+            EnableButtons(false, !model.Busy(), !model.Busy());
             break;
         case State::Disconnected:
             status = "Disconnect";
             EnableButtons(true, false, false);
-            if (settings) settings->ShowDisconnected();
+            controls_.SendMessage(kIdProgressConnect, kPbmSetPos, 0, 0);
             break;
         case State::Updating:
             status = "Updating DB";
             EnableButtons(false, false, false);
-            if (settings) settings->ShowUpdating();
             break;
     }
     if (main_ != nullptr) main_->SetStatus(status);
+}
+
+bool CUpgradeDlgHttp::PrepareDatabaseFile() {
+    pending_ = web_source_.Prepare();
+    return pending_.has_value();
+}
+
+void CUpgradeDlgHttp::OnUpdateDatabase() {
+    if (!PrepareDatabaseFile()) return;
+    if (connection_.Kind() == kUsbConnection && StartUsbWrite()) return;  // reported at its end
+    ReportPending(false);
+}
+
+void CUpgradeDlgHttp::OnWriteEnded(bool written) {
+    // Runs from the write thread's end message, outside any command: an internet failure of the
+    // log is shown here.
+    RunCommand(prompt_, [&] { ReportPending(written); });
+}
+
+void CUpgradeDlgHttp::ReportPending(bool written) {
+    if (!pending_) return;
+    ConfirmedDatabase database = std::move(*pending_);
+    pending_.reset();
+    web_source_.Report(database, written);
+}
+
+void CUpgradeDlgHttp::StopWrite() {
+    if (!usb_write_.Running()) return;
+    usb_write_.Stop();
+    RunCommand(prompt_, [&] { ReportPending(false); });
 }

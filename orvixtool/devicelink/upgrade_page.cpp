@@ -6,7 +6,9 @@
 
 namespace devod {
 
-UpgradePage::UpgradePage(IPrompt& prompt, QWidget* parent) : DialogPage(parent) {
+UpgradePage::UpgradePage(IPrompt& prompt, ConnectionModel& connection, IWebPrompt* web_prompt,
+                         QWidget* parent)
+    : DialogPage(parent), web_prompt_(this) {
     SetTemplateSize(384, 183);
     AddGroup(1013, "Connect GPS", 10, 7, 362, 83);
     AddButton(1009, "Click here to auto\r\nconnect GPS to PC", 14, 17, 150, 42);
@@ -16,7 +18,8 @@ UpgradePage::UpgradePage(IPrompt& prompt, QWidget* parent) : DialogPage(parent) 
     AddButton(1017, "Click here to update GPS database", 14, 107, 353, 42);
     AddProgress(1018, 14, 155, 354, 14);
 
-    logic_ = std::make_unique<CUpgradeDlgHttp>(*this, *this, prompt);
+    logic_ = std::make_unique<CUpgradeDlgHttp>(
+        *this, *this, prompt, web_prompt != nullptr ? *web_prompt : web_prompt_, connection);
     on_command = [this, &prompt](int id) { RunCommand(prompt, [&] { logic_->OnCommand(id); }); };
     on_timer = [this, &prompt](unsigned id) { RunCommand(prompt, [&] { logic_->OnTimer(id); }); };
     // The write thread's end messages run on this page's thread; queued calls to a page that

@@ -7,6 +7,7 @@
 
 #include "orvixtool/devicelink/upgrade_dlg.h"
 #include "orvixtool/shell/dialog_page.h"
+#include "orvixtool/web/qt_web_prompt.h"
 
 namespace devod {
 
@@ -14,12 +15,15 @@ class UpgradePage : public DialogPage {
     Q_OBJECT
 
 public:
-    UpgradePage(IPrompt& prompt, QWidget* parent = nullptr);
+    // The web shop's dialogs are shown here unless `web_prompt` answers them.
+    UpgradePage(IPrompt& prompt, ConnectionModel& connection, IWebPrompt* web_prompt = nullptr,
+                QWidget* parent = nullptr);
     ~UpgradePage() override;
 
     CUpgradeDlgHttp& Logic() { return *logic_; }
 
 private:
+    QtWebPrompt web_prompt_;
     std::unique_ptr<CUpgradeDlgHttp> logic_;
     QFont bold_font_;
 };

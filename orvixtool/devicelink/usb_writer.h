@@ -2,6 +2,10 @@
 // "PIPE00" — first the file's 20-byte opening message, then the body from offset 1024 in blocks
 // of at most 2048 bytes, each write followed by a 100 ms pause and retried on failure — and tells
 // the page how it ended through a synchronous call (0x2402 finished, 0x2403 failed).
+//
+// The retries are for a device that is slow to take a block. A device that has gone (the pipe
+// reports that its other end closed or the device vanished, or open_dev no longer finds it, asked
+// after every kProbeAfterFailures failed attempts in a row) ends the write at once.
 #pragma once
 
 #include <atomic>
@@ -22,9 +26,14 @@ public:
     static constexpr size_t kOpeningSize = 20;
     static constexpr size_t kBlockSize = 2048;
     static constexpr int kAttempts = 3002;  // the first attempt and 3001 retries
+    // About one second of failed attempts (each takes at least 101 ms) before open_dev is asked.
+    static constexpr int kProbeAfterFailures = 10;
 
+    enum class Attempt { kWritten, kFailed, kDeviceGone };
     // How a write attempt is made; the pipe's WriteFile unless a test replaces it.
-    using WriteFn = std::function<bool(OsHandle, const uint8_t*, size_t)>;
+    using WriteFn = std::function<Attempt(OsHandle, const uint8_t*, size_t)>;
+    // Whether the device is still attached (open_dev); nothing means "assume it is".
+    using PresentFn = std::function<bool()>;
     // Delivers 0x2402 or 0x2403 to the page and returns once the page has handled it.
     using NotifyFn = std::function<void(unsigned message)>;
 
@@ -35,9 +44,11 @@ public:
     UsbWriter& operator=(const UsbWriter&) = delete;
 
     // Takes the whole file and the open pipe; the thread frees the one and closes the other.
-    // False when a thread could not be started (the pipe is then still the caller's).
-    bool Start(std::vector<uint8_t> file, OsHandle pipe, NotifyFn notify,
-               WriteFn write = nullptr);
+    // False when a thread could not be started (the pipe is then closed here).
+    bool Start(std::vector<uint8_t> file, UniquePipe pipe, NotifyFn notify,
+               WriteFn write = nullptr, PresentFn present = nullptr);
+    // The pipe's write, with a failure that means the device has gone told apart.
+    static Attempt WritePipe(OsHandle pipe, const uint8_t* data, size_t size);
     uint32_t BytesSent() const { return sent_.load(std::memory_order_acquire); }
     uint32_t BodyLength() const { return body_length_; }
     // The page's abort flag: the thread fails before its next body block.
@@ -53,9 +64,10 @@ private:
                           bool check_abort);
 
     std::vector<uint8_t> file_;
-    OsHandle pipe_ = kInvalidHandle;
+    UniquePipe pipe_;
     NotifyFn notify_;
     WriteFn write_;
+    PresentFn present_;
     uint32_t body_length_ = 0;
     std::atomic<uint32_t> sent_{0};
     std::atomic<bool> abort_{false};

@@ -1,60 +1,45 @@
-// One exchange of the UserSetting page with the device over USB: it loads PipeBridge for the
-// operation, shows both pages busy while it runs, opens the pipes, moves the frames, and at the
-// end gives the pages back (or, when the device turned out to be gone, disconnects).
+// One exchange of the UserSetting page with the device over USB: it holds the USB link for the
+// operation, shows the device busy on both pages while it runs (through the connection model),
+// moves the frames, and at the end gives the pages back or, when the device turned out to be
+// gone, drops the connection.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
-#include <memory>
+#include <optional>
 #include <span>
 
-#include "orvixtool/devicelink/pipe_bridge.h"
-#include "orvixtool/shell/main_window_link.h"
-
-class CUserSettingDlg;
+#include "orvixtool/devicelink/connection_model.h"
+#include "orvixtool/devicelink/usb_exchange.h"
 
 namespace devod::usersettings {
 
 class DeviceExchange {
 public:
-    // How long a read waits for the device's first byte before it fails, so that a device that
-    // stops answering cannot freeze the tool.
-    static constexpr int kDefaultReplyTimeoutMs = 5000;
-
-    DeviceExchange(CUserSettingDlg& page, IMainWindow* main);
-    // Closes whatever is still open and releases PipeBridge, without touching the pages.
+    explicit DeviceExchange(ConnectionModel& model) : model_(model) {}
+    // An exchange still running (a failure that left its command early) is ended, so that the
+    // pages never stay busy.
     ~DeviceExchange();
     DeviceExchange(const DeviceExchange&) = delete;
     DeviceExchange& operator=(const DeviceExchange&) = delete;
 
-    // Loads PipeBridge, sets the status, disables the Upgrade page's buttons and this page's
-    // device controls. False, with nothing changed, when the library cannot be loaded.
+    // Loads PipeBridge and shows the device busy. False, with nothing changed, when the library
+    // cannot be loaded.
     bool Begin();
     // Probes for the device (when asked) and opens PIPE00 and, when asked, PIPE01. On failure
-    // the device counts as gone: everything opened is closed, PipeBridge released and the
-    // connection dropped through the Upgrade page; the exchange is over and End is not called.
+    // the device counts as gone: everything is closed and the connection dropped; the exchange
+    // is over and End does nothing.
     bool Open(bool probe, bool open_input);
-    // Writes the whole frame to PIPE00; a short write fails.
-    bool Send(std::span<const uint8_t> frame);
-    // One read of up to buffer.size() bytes from PIPE01, waiting at most the reply timeout for
-    // the device to start answering. errno tells why it failed.
-    bool Receive(std::span<uint8_t> buffer, size_t* received);
-    // Closes the pipes, releases PipeBridge, shows the connection again on both pages. Does
-    // nothing when Begin failed or Open gave the exchange up.
+    bool Send(std::span<const uint8_t> frame) { return link_->Send(frame); }
+    bool Receive(std::span<uint8_t> buffer, size_t* received) {
+        return link_->Receive(buffer, received);
+    }
+    // Closes the pipes, releases PipeBridge and shows the connection free again.
     void End();
 
-    // For tests of a device that stops answering; not thread-safe.
-    static void SetReplyTimeoutMs(int timeout_ms);
-
 private:
-    void Close();
-    void Abandon();
-
-    CUserSettingDlg& page_;
-    IMainWindow* main_;
-    std::unique_ptr<PipeBridge> bridge_;
-    OsHandle out_ = kInvalidHandle;
-    OsHandle in_ = kInvalidHandle;
+    ConnectionModel& model_;
+    std::optional<UsbExchange> link_;
     bool running_ = false;
 };
 

@@ -61,9 +61,10 @@ std::string FetchAndSaveUserPoints(DeviceExchange& exchange, devod::IPrompt& pro
 }  // namespace
 
 void CUserSettingDlg::ExportUserPoints() {
+    if (!DeviceReady()) return;
     std::string result;
     {
-        DeviceExchange exchange(*this, main_);
+        DeviceExchange exchange(connection_);
         if (!exchange.Begin()) return;
         if (!exchange.Open(/*probe=*/true, /*open_input=*/true)) return;
         result = FetchAndSaveUserPoints(exchange, prompt_);

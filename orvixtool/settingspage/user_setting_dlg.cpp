@@ -4,7 +4,6 @@
 #include <cstdio>
 #include <string>
 
-#include "orvixtool/devicelink/connection_kind.h"
 #include "orvixtool/settingspage/device_exchange.h"
 #include "orvixtool/settingspage/settings_codec.h"
 #include "orvixtool/shell/progress_look.h"
@@ -26,6 +25,8 @@ constexpr devod::ColorRef kBarForeground = 0x00FFFFFF;
 constexpr char kSpeedTooHighText[] = "Error: Please enter a value less than 255";
 constexpr char kSettingsSavedText[] = "Save User Setting : Complete!";
 constexpr char kSpeedsSavedText[] = "Save User Speed : Complete!";
+constexpr char kSpeedEmptyText[] =
+    "Error: User speed %d is empty.\nPlease enter a value from 0 to 255.";
 
 void SetupDistanceBar(devod::IControls& controls, int id) {
     devod::SetProgressLook(controls, id,
@@ -43,8 +44,36 @@ void ShowDistance(devod::IControls& controls, int id, int metres) {
 
 }  // namespace
 
-CUserSettingDlg::CUserSettingDlg(devod::IControls& controls, devod::IPrompt& prompt)
-    : controls_(controls), prompt_(prompt) {}
+CUserSettingDlg::CUserSettingDlg(devod::IControls& controls, devod::IPrompt& prompt,
+                                 devod::ConnectionModel& connection)
+    : controls_(controls), prompt_(prompt), connection_(connection) {
+    connection_.AddListener([this](const devod::ConnectionModel& model) {
+        OnConnectionChanged(model);
+    });
+    connection_.SetConnectedHandler([this] {
+        if (connection_.Kind() != devod::kUsbConnection) return;
+        ReadSettings();
+        ReadUserSpeeds();
+    });
+}
+
+bool CUserSettingDlg::DeviceReady() const { return connection_.Ready(devod::kUsbConnection); }
+
+void CUserSettingDlg::OnConnectionChanged(const devod::ConnectionModel& model) {
+    switch (model.State()) {
+        case devod::ConnectionState::Finding: ApplyConnectionState(kStateFinding); break;
+        case devod::ConnectionState::Connected:
+            if (model.Busy()) {
+                ShowUpdating();
+            } else {
+                ApplyConnectionState(kStateConnected);
+            }
+            break;
+        case devod::ConnectionState::Disconnected: ShowDisconnected(); break;
+        case devod::ConnectionState::Updating: ShowUpdating(); break;
+        case devod::ConnectionState::NotConnected: break;
+    }
+}
 
 bool CUserSettingDlg::OnInitDialog() {
     SetupDistanceBar(controls_, kIdDistanceBar2);
@@ -67,6 +96,8 @@ bool CUserSettingDlg::OnInitDialog() {
     for (const auto& zone : kTimeZones) controls_.ComboAdd(kIdTimeZone, std::string(zone.name));
     controls_.ComboSelect(kIdTimeZone, 0);
     controls_.ComboSelect(kIdClockDisplay, 0);
+    // The summer-time radios show the choice the page starts with ("Off").
+    RefreshControls();
     return true;
 }
 
@@ -94,7 +125,7 @@ void CUserSettingDlg::OnTextChanged(int id) {
 
 void CUserSettingDlg::CheckSpeedField(int id) {
     // Checked only while a device is connected over USB, when the field can be written.
-    if (devod::GetConnectionKind() != devod::kUsbConnection) return;
+    if (connection_.Kind() != devod::kUsbConnection) return;
     if (ParseSpeedField(controls_.GetText(id)) <= kMaxUserSpeed) return;
     prompt_.MessageBox(kSpeedTooHighText, devod::kAppTitle, devod::kMbOk);
     controls_.SetText(id, "");
@@ -190,7 +221,8 @@ bool CUserSettingDlg::RequestRecord(DeviceExchange& exchange, uint8_t kind,
 }
 
 void CUserSettingDlg::ReadSettings() {
-    DeviceExchange exchange(*this, main_);
+    if (!DeviceReady()) return;
+    DeviceExchange exchange(connection_);
     if (!exchange.Begin()) return;
     if (RequestRecord(exchange, kSettingsRecord, settings_)) ShowSettingsBlock();
     exchange.End();
@@ -215,7 +247,8 @@ void CUserSettingDlg::ShowSettingsBlock() {
 }
 
 void CUserSettingDlg::ReadUserSpeeds() {
-    DeviceExchange exchange(*this, main_);
+    if (!DeviceReady()) return;
+    DeviceExchange exchange(connection_);
     if (!exchange.Begin()) return;
     if (RequestRecord(exchange, kUserSpeeds, speeds_)) {
         for (size_t i = 0; i < speeds_.size(); ++i) {
@@ -226,7 +259,7 @@ void CUserSettingDlg::ReadUserSpeeds() {
 }
 
 void CUserSettingDlg::WriteFrame(std::span<const uint8_t> frame, const char* done_text) {
-    DeviceExchange exchange(*this, main_);
+    DeviceExchange exchange(connection_);
     if (!exchange.Begin()) return;
     if (!exchange.Open(/*probe=*/false, /*open_input=*/false)) return;
     if (exchange.Send(frame)) prompt_.MessageBox(done_text, devod::kAppTitle, devod::kMbOk);
@@ -234,12 +267,14 @@ void CUserSettingDlg::WriteFrame(std::span<const uint8_t> frame, const char* don
 }
 
 void CUserSettingDlg::SaveWarningMode() {
+    if (!DeviceReady()) return;
     const int mode = controls_.ComboSelection(kIdWarningMode);
     settings_[kByteWarningMode] = static_cast<uint8_t>(mode > 0 ? mode : 0);
     WriteFrame(SettingsWriteFrame(settings_), kSettingsSavedText);
 }
 
 void CUserSettingDlg::SaveLocalTime() {
+    if (!DeviceReady()) return;
     RefreshMembers();
     const int clock = controls_.ComboSelection(kIdClockDisplay);
     settings_[kByteClock] =
@@ -256,14 +291,28 @@ void CUserSettingDlg::SaveLocalTime() {
 }
 
 void CUserSettingDlg::SaveSpeedUnit() {
+    if (!DeviceReady()) return;
     settings_[kByteUnit] = controls_.IsChecked(kIdMph) ? 0 : 1;
     WriteFrame(SettingsWriteFrame(settings_), kSettingsSavedText);
 }
 
 void CUserSettingDlg::WriteUserSpeeds() {
-    for (size_t i = 0; i < speeds_.size(); ++i) {
-        const int value = ParseSpeedField(controls_.GetText(kIdUserSpeed1 + static_cast<int>(i)));
-        speeds_[i] = static_cast<uint8_t>(value & 0xFF);
+    if (!DeviceReady()) return;
+    // An empty field (never typed, or emptied by the field check) is not a speed of 0: the owner
+    // is told which field it is and nothing is written.
+    std::array<uint8_t, 5> speeds{};
+    for (size_t i = 0; i < speeds.size(); ++i) {
+        const int id = kIdUserSpeed1 + static_cast<int>(i);
+        const std::string text = controls_.GetText(id);
+        if (text.find_first_not_of(" \t") == std::string::npos) {
+            char message[96];
+            std::snprintf(message, sizeof message, kSpeedEmptyText, static_cast<int>(i) + 1);
+            prompt_.MessageBox(message, devod::kAppTitle, devod::kMbOk);
+            controls_.SetFocus(id);
+            return;
+        }
+        speeds[i] = static_cast<uint8_t>(ParseSpeedField(text) & 0xFF);
     }
+    speeds_ = speeds;
     WriteFrame(SpeedsWriteFrame(speeds_), kSpeedsSavedText);
 }

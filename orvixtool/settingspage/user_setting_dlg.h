@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <span>
 
+#include "orvixtool/devicelink/connection_model.h"
 #include "orvixtool/shell/dialog_host.h"
 #include "orvixtool/shell/main_window_link.h"
 
@@ -31,9 +32,11 @@ public:
     static constexpr std::array<int, 11> kDeviceControls = {1002, 1060, 1081, 1082, 1062, 1063,
                                                             1030, 1031, 1089, 1039, 1040};
 
-    CUserSettingDlg(devod::IControls& controls, devod::IPrompt& prompt);
+    // Observes the connection: shows each of its states on this page's controls, and reads the
+    // device's settings and user speeds whenever a USB connection has been made.
+    CUserSettingDlg(devod::IControls& controls, devod::IPrompt& prompt,
+                    devod::ConnectionModel& connection);
 
-    void SetMainWindow(devod::IMainWindow* main) { main_ = main; }
     bool OnInitDialog();
     // Button clicks, selection and text changes, by control id.
     void OnCommand(int id);
@@ -44,7 +47,10 @@ public:
     // The Disconnected and Updating states of the connection, as this page shows them.
     void ShowDisconnected();
     void ShowUpdating();
+    void OnConnectionChanged(const devod::ConnectionModel& connection);
 
+    // The device operations. Each does nothing, and changes nothing, unless a device is connected
+    // over USB and free.
     void ReadSettings();     // settings record read
     void ReadUserSpeeds();   // user speed read
     void SaveWarningMode();
@@ -59,6 +65,7 @@ public:
     int SummerTimeChoice() const { return summer_time_; }
 
 private:
+    bool DeviceReady() const;
     // The summer-time radios from the member, and the member from the radios.
     void RefreshControls();
     void RefreshMembers();
@@ -78,7 +85,7 @@ private:
 
     devod::IControls& controls_;
     devod::IPrompt& prompt_;
-    devod::IMainWindow* main_ = nullptr;
+    devod::ConnectionModel& connection_;
     // Byte 1 speed unit, 3 clock display, 4 hours offset, 5 warning mode; 0 and 2 kept as read.
     std::array<uint8_t, 6> settings_{};
     std::array<uint8_t, 5> speeds_{};

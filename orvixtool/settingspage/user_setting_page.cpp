@@ -4,7 +4,8 @@
 
 namespace devod {
 
-UserSettingPage::UserSettingPage(IPrompt& prompt, QWidget* parent) : DialogPage(parent) {
+UserSettingPage::UserSettingPage(IPrompt& prompt, ConnectionModel& connection, QWidget* parent)
+    : DialogPage(parent) {
     SetTemplateSize(379, 193);
     AddGroup(1019, "User Speed", 7, 4, 79, 143);
     const int label_ids[] = {1029, 1026, 1027, 1028, 1025};
@@ -41,7 +42,7 @@ UserSettingPage::UserSettingPage(IPrompt& prompt, QWidget* parent) : DialogPage(
     AddButton(1062, "Read", 286, 166, 34, 15);
     AddButton(1063, "Save", 323, 166, 35, 15);
 
-    logic_ = std::make_unique<CUserSettingDlg>(*this, prompt);
+    logic_ = std::make_unique<CUserSettingDlg>(*this, prompt, connection);
     on_command = [this, &prompt](int id) { RunCommand(prompt, [&] { logic_->OnCommand(id); }); };
     on_text_changed = [this, &prompt](int id) {
         RunCommand(prompt, [&] { logic_->OnTextChanged(id); });

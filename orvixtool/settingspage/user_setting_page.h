@@ -13,7 +13,7 @@ class UserSettingPage : public DialogPage {
     Q_OBJECT
 
 public:
-    UserSettingPage(IPrompt& prompt, QWidget* parent = nullptr);
+    UserSettingPage(IPrompt& prompt, ConnectionModel& connection, QWidget* parent = nullptr);
     ~UserSettingPage() override;
 
     CUserSettingDlg& Logic() { return *logic_; }

@@ -7,8 +7,6 @@
 #include <optional>
 #include <string>
 
-#include "orvixtool/web/link_entry.h"
-
 namespace devod {
 
 // Message box styles and answers, with the values of the Windows API.
@@ -34,13 +32,8 @@ struct FileDialogRequest {
     bool file_must_exist = false;
 };
 
-// What the owner typed in the shop's login dialog.
-struct LoginInput {
-    std::string email;
-    std::string password;
-};
-
-// Every modal question of the program goes through here.
+// The program's own modal questions go through here (the web shop's dialogs have a prompt of
+// their own, IWebPrompt).
 class IPrompt {
 public:
     virtual ~IPrompt() = default;
@@ -48,15 +41,6 @@ public:
     virtual int MessageBox(const std::string& text, const std::string& caption, unsigned style) = 0;
     // The chosen path, or nothing when the owner cancelled.
     virtual std::optional<std::string> FileDialog(const FileDialogRequest& request) = 0;
-
-    // The shop's login dialog (it loads and stores the remembered account itself): the account
-    // typed, or nothing on Cancel.
-    virtual std::optional<LoginInput> LoginDialog() = 0;
-    // The "Login Failed" notice with its forgotten-password link.
-    virtual void FailedLoginDialog() = 0;
-    // The database choice: the chosen item's text ("" when OK was pressed with nothing chosen),
-    // or nothing for "Manual Update / Exit".
-    virtual std::optional<std::string> SelectDatabase(const LinkList& links) = 0;
     // The wait cursor around a long blocking operation.
     virtual void SetWaitCursor(bool waiting) = 0;
 };

@@ -13,7 +13,7 @@
 
 using namespace devod;
 
-CDevodToolDlg::CDevodToolDlg(IPrompt& prompt, QWidget* parent)
+CDevodToolDlg::CDevodToolDlg(IPrompt& prompt, IWebPrompt* web_prompt, QWidget* parent)
     // A caption bar without the system-menu box: no close button.
     : CDialogSK(parent, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint),
       prompt_(prompt) {
@@ -46,8 +46,8 @@ CDevodToolDlg::CDevodToolDlg(IPrompt& prompt, QWidget* parent)
     tab_bar_->adjustSize();
     // Each page is created with its own initialisation, as a child of the tab control, and
     // placed right below the tab items across the rest of the control.
-    upgrade_ = new devod::UpgradePage(prompt_, tab_control_);
-    settings_ = new devod::UserSettingPage(prompt_, tab_control_);
+    upgrade_ = new devod::UpgradePage(prompt_, connection_, web_prompt, tab_control_);
+    settings_ = new devod::UserSettingPage(prompt_, connection_, tab_control_);
     const QRect items = tab_bar_->tabRect(0);
     const QRect client = tab_control_->rect();
     const int top = items.y() + items.height() + 1;
@@ -60,11 +60,12 @@ CDevodToolDlg::CDevodToolDlg(IPrompt& prompt, QWidget* parent)
     tab_bar_->setCurrentIndex(0);
     OnTabChanged(0);
     upgrade_->Logic().SetMainWindow(this);
-    settings_->Logic().SetMainWindow(this);
 }
 
 CDevodToolDlg::~CDevodToolDlg() {
-    // The pages go first, while the window they point back to still exists.
+    // The pages go first, while the window they point back to still exists; the connection they
+    // observe tells nobody any more.
+    connection_.ClearListeners();
     delete upgrade_;
     upgrade_ = nullptr;
     delete settings_;
@@ -83,11 +84,11 @@ void CDevodToolDlg::SetConnectionLabel(const std::string& text) {
 
 std::string CDevodToolDlg::ConnectionLabel() const { return label_->text().toStdString(); }
 
-CUpgradeDlgHttp* CDevodToolDlg::UpgradePage() {
+CUpgradeDlgHttp* CDevodToolDlg::UpgradeLogic() {
     return upgrade_ != nullptr ? &upgrade_->Logic() : nullptr;
 }
 
-CUserSettingDlg* CDevodToolDlg::SettingPage() {
+CUserSettingDlg* CDevodToolDlg::SettingLogic() {
     return settings_ != nullptr ? &settings_->Logic() : nullptr;
 }
 
@@ -98,7 +99,21 @@ void CDevodToolDlg::OnTabChanged(int index) {
 }
 
 void CDevodToolDlg::OnExit() {
+    CUpgradeDlgHttp* upgrade = UpgradeLogic();
+    if (upgrade != nullptr && upgrade->WriteRunning()) {
+        if (prompt_.MessageBox(kExitDuringWriteQuestion, "EXIT", kMbYesNo) != kIdYes) return;
+        // The write may have ended while the question was open; stopping is then a no-op.
+        upgrade->StopWrite();
+        accept();
+        return;
+    }
     if (prompt_.MessageBox(kExitQuestion, "EXIT", kMbYesNo) == kIdYes) accept();
+}
+
+void CDevodToolDlg::reject() {
+    CUpgradeDlgHttp* upgrade = UpgradeLogic();
+    if (upgrade != nullptr && upgrade->WriteRunning()) return;
+    CDialogSK::reject();
 }
 
 void CDevodToolDlg::ShowAbout() {

@@ -5,11 +5,16 @@
 #include <QLineEdit>
 #include <QTabBar>
 
+#include "orvixtool/devicelink/connection_model.h"
 #include "orvixtool/shell/dialog_host.h"
 #include "orvixtool/shell/dialog_sk.h"
 #include "orvixtool/shell/main_window_link.h"
 
+class CUpgradeDlgHttp;
+class CUserSettingDlg;
+
 namespace devod {
+class IWebPrompt;
 class UpgradePage;
 class UserSettingPage;
 }  // namespace devod
@@ -20,8 +25,12 @@ class CDevodToolDlg : public CDialogSK, public devod::IMainWindow {
 public:
     enum : int { kIdConnectionLabel = 1001, kIdStatus = 1002, kIdExit = 1003, kIdTab = 1004 };
     static constexpr char kExitQuestion[] = "Do you really want to exit? ";
+    static constexpr char kExitDuringWriteQuestion[] =
+        "A database update is in progress. Stop it and exit?";
 
-    explicit CDevodToolDlg(devod::IPrompt& prompt, QWidget* parent = nullptr);
+    // The web shop's dialogs are shown by the Upgrade page unless `web_prompt` answers them.
+    explicit CDevodToolDlg(devod::IPrompt& prompt, devod::IWebPrompt* web_prompt = nullptr,
+                           QWidget* parent = nullptr);
     ~CDevodToolDlg() override;
 
     // IMainWindow
@@ -29,15 +38,20 @@ public:
     std::string Status() const override;
     void SetConnectionLabel(const std::string& text) override;
     std::string ConnectionLabel() const override;
-    CUpgradeDlgHttp* UpgradePage() override;
-    CUserSettingDlg* SettingPage() override;
+    CUpgradeDlgHttp* UpgradeLogic();
+    CUserSettingDlg* SettingLogic();
+    devod::ConnectionModel& Connection() { return connection_; }
 
     devod::UpgradePage* UpgradeWidget() { return upgrade_; }
     devod::UserSettingPage* SettingWidget() { return settings_; }
     QTabBar* Tabs() { return tab_bar_; }
 
-    // Exit button: ask, and end the window on Yes.
+    // Exit button: ask, and end the window on Yes. During a database write the question is whether
+    // to stop it; No keeps it writing.
     void OnExit();
+    // Escape: closes the window without a question, except during a database write, when it does
+    // nothing (a half-written database would be left in the device).
+    void reject() override;
     void ShowAbout();
 
     // Tab selection: page 0 shows the Upgrade page, any other the UserSetting page.
@@ -49,6 +63,7 @@ protected:
 
 private:
     devod::IPrompt& prompt_;
+    devod::ConnectionModel connection_;  // outlives both pages, which observe it
     QWidget* tab_control_ = nullptr;  // control 1004: the tab bar with the pages below it
     QTabBar* tab_bar_ = nullptr;
     QLineEdit* label_ = nullptr;

@@ -6,10 +6,6 @@
 #include <QMessageBox>
 #include <QStringList>
 
-#include "orvixtool/web/failed_login_dlg.h"
-#include "orvixtool/web/http_login_dlg.h"
-#include "orvixtool/web/select_db_dlg.h"
-
 namespace devod {
 
 int QtPrompt::MessageBox(const std::string& text, const std::string& caption, unsigned style) {
@@ -67,23 +63,6 @@ std::optional<std::string> QtPrompt::FileDialog(const FileDialogRequest& request
     if (!initial.isEmpty() && !initial.contains(QLatin1Char('*'))) dialog.selectFile(initial);
     if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return std::nullopt;
     return dialog.selectedFiles().first().toStdString();
-}
-
-std::optional<LoginInput> QtPrompt::LoginDialog() {
-    CHttpLoginDlg dialog(parent_);
-    if (dialog.exec() != QDialog::Accepted) return std::nullopt;
-    return LoginInput{dialog.Email(), dialog.Password()};
-}
-
-void QtPrompt::FailedLoginDialog() {
-    FailedLogin dialog(parent_);
-    dialog.exec();
-}
-
-std::optional<std::string> QtPrompt::SelectDatabase(const LinkList& links) {
-    SelectDB dialog(links, parent_);
-    if (dialog.exec() != QDialog::Accepted) return std::nullopt;
-    return dialog.SelectedName();
 }
 
 void QtPrompt::SetWaitCursor(bool waiting) {

@@ -15,9 +15,6 @@ public:
 
     int MessageBox(const std::string& text, const std::string& caption, unsigned style) override;
     std::optional<std::string> FileDialog(const FileDialogRequest& request) override;
-    std::optional<LoginInput> LoginDialog() override;
-    void FailedLoginDialog() override;
-    std::optional<std::string> SelectDatabase(const LinkList& links) override;
     void SetWaitCursor(bool waiting) override;
 
     // "csv Files (*.xls)|*.xls|" → "csv Files (*.xls)": each description with its pattern.

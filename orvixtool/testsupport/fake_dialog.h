@@ -14,6 +14,7 @@
 #include "orvixtool/shell/dialog_host.h"
 #include "orvixtool/shell/main_window_link.h"
 #include "orvixtool/shell/progress_state.h"
+#include "orvixtool/web/web_prompt.h"
 
 namespace devod::testing {
 
@@ -67,9 +68,10 @@ public:
     std::map<unsigned, unsigned> running;
 };
 
-// Answers message boxes and file dialogs in the order scripted; an unscripted question fails the
-// test that asked it (recorded in `unexpected`) and gets "OK"/"cancel".
-class ScriptedPrompt : public IPrompt {
+// Answers message boxes, file dialogs and the web shop's dialogs in the order scripted; an
+// unscripted question fails the test that asked it (recorded in `unexpected`) and gets
+// "OK"/"cancel".
+class ScriptedPrompt : public IPrompt, public IWebPrompt {
 public:
     struct Box {
         std::string text;
@@ -113,13 +115,9 @@ public:
     std::string Status() const override { return status; }
     void SetConnectionLabel(const std::string& text) override { label = text; }
     std::string ConnectionLabel() const override { return label; }
-    CUpgradeDlgHttp* UpgradePage() override { return upgrade; }
-    CUserSettingDlg* SettingPage() override { return settings; }
 
     std::string status;
     std::string label;
-    CUpgradeDlgHttp* upgrade = nullptr;
-    CUserSettingDlg* settings = nullptr;
 };
 
 }  // namespace devod::testing

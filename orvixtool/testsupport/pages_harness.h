@@ -37,18 +37,19 @@ public:
 };
 
 struct PagesHarness {
+    // The pages are made in the program's order: the Upgrade page first, so that it shows a change
+    // of the connection before the settings page does.
     PagesHarness() {
-        upgrade = std::make_unique<CUpgradeDlgHttp>(upgrade_controls, timers, prompt);
-        settings = std::make_unique<CUserSettingDlg>(settings_controls, prompt);
-        main.upgrade = upgrade.get();
-        main.settings = settings.get();
+        upgrade = std::make_unique<CUpgradeDlgHttp>(upgrade_controls, timers, prompt, prompt,
+                                                    connection);
+        settings = std::make_unique<CUserSettingDlg>(settings_controls, prompt, connection);
     }
-    // Runs both pages' initialisation and gives them the main window, as the program does.
+    // Runs both pages' initialisation and gives the Upgrade page the main window, as the program
+    // does.
     void Initialise() {
-        settings->OnInitDialog();
         upgrade->OnInitDialog();
+        settings->OnInitDialog();
         upgrade->SetMainWindow(&main);
-        settings->SetMainWindow(&main);
     }
 
     FakeControls upgrade_controls;
@@ -56,6 +57,7 @@ struct PagesHarness {
     FakeTimers timers;
     ScriptedPrompt prompt;
     FakeMainWindow main;
+    ConnectionModel connection;
     std::unique_ptr<CUpgradeDlgHttp> upgrade;
     std::unique_ptr<CUserSettingDlg> settings;
 };

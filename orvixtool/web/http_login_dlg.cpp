@@ -7,7 +7,7 @@
 #include <QPushButton>
 
 #include "orvixtool/shell/dialog_units.h"
-#include "orvixtool/web/account_store.h"
+#include "orvixtool/config/settings.h"
 #include "orvixtool/web/web_config.h"
 
 using devod::PlaceControl;
@@ -55,7 +55,7 @@ CHttpLoginDlg::CHttpLoginDlg(QWidget* parent) : QDialog(parent) {
         QMessageBox::information(this, windowTitle(), text);
     };
 
-    const devod::StoredAccount account = devod::HttpAccountStore().Load();
+    const devod::StoredAccount account = devod::Settings().HttpAccount();
     if (account.saved) {
         email_edit_->setText(QString::fromStdString(account.email));
         password_edit_->setText(QString::fromStdString(account.password));
@@ -68,7 +68,7 @@ void CHttpLoginDlg::OnLogin() {
     email_ = email_edit_->text().toStdString();
     password_ = password_edit_->text().toStdString();
     save_flag_ = save_check_->isChecked() ? 1 : 0;
-    if (!devod::HttpAccountStore().Save(save_flag_ == 1, email_, password_) && show_notice) {
+    if (!devod::Settings().SaveHttpAccount(save_flag_ == 1, email_, password_) && show_notice) {
         show_notice(QString::fromUtf8(kNotRememberedNotice));
     }
     accept();

@@ -1,6 +1,5 @@
 #include "orvixtool/web/web_config.h"
 
-#include <array>
 #include <atomic>
 #include <charconv>
 #include <cstdio>
@@ -8,14 +7,13 @@
 #include <cstring>
 #include <strings.h>
 
-#include "orvixtool/web/registry.h"
+#include "orvixtool/config/settings.h"
 
 namespace devod {
 namespace {
 
 constexpr const char* kDefaultHost = "shop.kelvaro.example";
 constexpr int kDefaultPort = 80;
-constexpr const char* kWebKey = "SOFTWARE\\DEVOD\\WEB";
 
 bool ValidPort(long long port) { return port >= 1 && port <= 65535; }
 
@@ -34,18 +32,9 @@ bool ParsePort(const char* text, int* port) {
 WebEndpoint CurrentWebEndpoint() {
     WebEndpoint endpoint{kDefaultHost, kDefaultPort};
 
-    RegKey key;
-    if (key.Create(kWebKey) == kRegSuccess) {
-        std::array<char, 256> host{};
-        uint32_t size = 255;
-        if (key.QueryString("Host", host.data(), &size) == kRegSuccess && host[0] != '\0') {
-            endpoint.host = host.data();
-        }
-        uint32_t port = 0;
-        if (key.QueryDword("Port", &port) == kRegSuccess && ValidPort(port)) {
-            endpoint.port = static_cast<int>(port);
-        }
-    }
+    Settings settings;
+    if (std::optional<std::string> host = settings.WebHost()) endpoint.host = *host;
+    if (std::optional<int> port = settings.WebPort()) endpoint.port = *port;
 
     const char* env_host = std::getenv("DEVOD_WEB_HOST");
     if (env_host != nullptr && env_host[0] != '\0') endpoint.host = env_host;

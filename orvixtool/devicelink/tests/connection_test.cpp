@@ -5,7 +5,7 @@
 
 #include <memory>
 
-#include "orvixtool/devicelink/connection_kind.h"
+#include "orvixtool/devicelink/connection_model.h"
 #include "orvixtool/devicelink/pipe_bridge.h"
 #include "orvixtool/devicelink/upgrade_dlg.h"
 #include "orvixtool/settingspage/user_setting_dlg.h"
@@ -69,7 +69,7 @@ TEST_F(ConnectionTest, StartUpFindsTheDeviceAndReadsItsSettings) {
     EXPECT_FALSE(SettingsDeviceControlsEnabled());
 
     upgrade_->OnTimer(CUpgradeDlgHttp::kTimerProbe);
-    EXPECT_EQ(GetConnectionKind(), kUsbConnection);
+    EXPECT_EQ(pages_.connection.Kind(), kUsbConnection);
     EXPECT_EQ(main_.label, "USB");
     EXPECT_EQ(main_.status, "Connected");
     ExpectButtons(false, true, true);
@@ -94,7 +94,7 @@ TEST_F(ConnectionTest, StartUpFindsTheDeviceAndReadsItsSettings) {
 TEST_F(ConnectionTest, AbsentDeviceEndsDisconnectedWithTheFailureMessage) {
     device_->SetAttached(false);
     StartUp();
-    EXPECT_EQ(GetConnectionKind(), kNoConnection);
+    EXPECT_EQ(pages_.connection.Kind(), kNoConnection);
     EXPECT_EQ(main_.status, "Disconnect");
     EXPECT_EQ(main_.label, "");
     ExpectButtons(true, false, false);
@@ -121,7 +121,7 @@ TEST_F(ConnectionTest, DisconnectKeepsTheLabelAndReconnectRunsEverythingAgain) {
     StartUp();
     ASSERT_EQ(main_.status, "Connected");
     upgrade_->OnCommand(CUpgradeDlgHttp::kIdDisconnect);
-    EXPECT_EQ(GetConnectionKind(), kNoConnection);
+    EXPECT_EQ(pages_.connection.Kind(), kNoConnection);
     EXPECT_EQ(main_.status, "Disconnect");
     EXPECT_EQ(main_.label, "USB");
     ExpectButtons(true, false, false);
@@ -142,6 +142,33 @@ TEST_F(ConnectionTest, AnUnpluggedDeviceIsOnlyNoticedAtTheNextOperation) {
     EXPECT_EQ(main_.status, "Connected");
     // The next settings read finds the device gone; the pages end disconnected and usable.
     settings_->OnCommand(CUserSettingDlg::kIdModeRead);
+    EXPECT_EQ(main_.status, "Disconnect");
+    ExpectButtons(true, false, false);
+}
+
+TEST_F(ConnectionTest, ASettingsReadThatDropsTheNewConnectionTellsNoSuccess) {
+    device_->SetPipeRefused(z31sim::Pipe::kIn, true);  // the device is there, its reply pipe not
+    StartUp();
+    EXPECT_EQ(pages_.connection.Kind(), kNoConnection);
+    EXPECT_EQ(main_.status, "Disconnect");
+    ExpectButtons(true, false, false);
+    EXPECT_TRUE(prompt_.boxes.empty());
+}
+
+TEST_F(ConnectionTest, SettingsActionsBeforeAnyConnectionChangeNothing) {
+    for (int id = 0; id < 5; ++id) settings_controls_.SetText(CUserSettingDlg::kIdUserSpeed1 + id, "50");
+    for (int id : {1039, 1062, 1081, 1030, 1040, 1063, 1082, 1031, 1089}) settings_->OnCommand(id);
+    EXPECT_TRUE(device_->ReceivedFrames().empty());
+    EXPECT_EQ(main_.status, "");
+    ExpectButtons(true, true, true);  // as the template has them until the first connect
+    EXPECT_TRUE(SettingsDeviceControlsEnabled());
+    EXPECT_TRUE(prompt_.boxes.empty());
+    // After a disconnection, likewise.
+    StartUp();
+    upgrade_->OnDisconnect();
+    const size_t frames = device_->ReceivedFrames().size();
+    for (int id : {1039, 1040, 1031, 1089}) settings_->OnCommand(id);
+    EXPECT_EQ(device_->ReceivedFrames().size(), frames);
     EXPECT_EQ(main_.status, "Disconnect");
     ExpectButtons(true, false, false);
 }

@@ -11,6 +11,8 @@
 #include "orvixtool/devicelink/upgrade_dlg.h"
 #include "orvixtool/settingspage/user_setting_dlg.h"
 #include "orvixtool/testsupport/pages_harness.h"
+#include "orvixtool/testsupport/simulated_usb_device.h"
+#include "orvixtool/testsupport/ui_queue.h"
 #include "orvixtool/web/http_client.h"
 #include "sim/shop/z31shop.h"
 
@@ -39,6 +41,7 @@ protected:
         setenv("DEVOD_WEB_HOST", "127.0.0.1", 1);
         setenv("DEVOD_WEB_PORT", std::to_string(shop_.Port()).c_str(), 1);
         page_->SetMainWindow(&pages_.main);
+        page_->SetUiPost([this](std::function<void()> call) { ui_.Post(std::move(call)); });
     }
     void TearDown() override {
         page_.reset();
@@ -77,9 +80,22 @@ protected:
         std::ofstream(path) << "$ a database on the PC";
         return path;
     }
+    // The device on USB, connected as after the start-up probe.
+    void ConnectUsb() {
+        device_ = std::make_unique<SimulatedUsbDevice>("flow");
+        pages_.connection.SetKind(kUsbConnection);
+        page_->EnterState(CUpgradeDlgHttp::State::Connected);
+    }
+    // Runs the page's thread until the write has ended.
+    bool RunWriteToItsEnd() {
+        return ui_.RunUntil([&] { return !page_->WriteRunning(); });
+    }
 
     z31sim::Shop shop_;
     std::filesystem::path old_dir_, dir_;
+    ScopedTestClock clock_;
+    UiQueue ui_;
+    std::unique_ptr<SimulatedUsbDevice> device_;
     PagesHarness pages_;
     ScriptedPrompt& prompt_ = pages_.prompt;
     std::unique_ptr<CUpgradeDlgHttp>& page_ = pages_.upgrade;
@@ -114,6 +130,21 @@ TEST_F(WorkflowTest, ARejectedAccountAsksAgainThenTheDownloadIsConfirmedAndLogge
     EXPECT_EQ(page_->DatabasePath(), "tmpDB");
     EXPECT_EQ(ReadAll("tmpDB"), shop_.DatabaseBytes(db.file));
     EXPECT_EQ(prompt_.wait_cursor, (std::vector<bool>{true, false}));
+    // Nothing is logged until the file is in the device.
+    EXPECT_TRUE(shop_.LogRecords().empty());
+}
+
+TEST_F(WorkflowTest, SuccessIsLoggedOnlyOnceTheWriteHasCompleted) {
+    const z31sim::ShopDatabase db = shop_.Config().databases[2];
+    ConnectUsb();
+    prompt_.AnswerLogin(LoginInput{kEmail, kPassword});
+    ChooseDatabase(db);
+    prompt_.AnswerBox(kIdYes);  // "Upload now?"
+    page_->OnUpdateDatabase();
+    ASSERT_TRUE(page_->WriteRunning());
+    EXPECT_TRUE(shop_.LogRecords().empty());
+    ASSERT_TRUE(RunWriteToItsEnd());
+    EXPECT_EQ(pages_.main.status, "Connected");
     auto records = shop_.LogRecords();
     ASSERT_EQ(records.size(), 1u);
     EXPECT_EQ(records[0].email, kEmail);
@@ -121,6 +152,66 @@ TEST_F(WorkflowTest, ARejectedAccountAsksAgainThenTheDownloadIsConfirmedAndLogge
     EXPECT_EQ(records[0].version, "030313");
     EXPECT_EQ(records[0].result, "SUCCESS");
     EXPECT_EQ(records[0].key, "RAZIZ");
+}
+
+TEST_F(WorkflowTest, AFileTheWriteRefusesIsLoggedAsFailedByItsNameOnly) {
+    ConnectUsb();
+    prompt_.AnswerLogin(LoginInput{kEmail, kPassword});
+    prompt_.AnswerSelect(std::nullopt);  // "Manual Update / Exit"
+    prompt_.AnswerBox(kIdYes);           // a file on the PC
+    prompt_.AnswerFile(PcFile());        // too short for a database
+    prompt_.AnswerBox(kIdYes);           // "Are you sure?"
+    prompt_.AnswerBox(kIdOk);            // "ERROR : NO HDR File"
+    page_->OnUpdateDatabase();
+    EXPECT_EQ(prompt_.boxes.back().text, "ERROR : NO HDR File");
+    auto records = shop_.LogRecords();
+    ASSERT_EQ(records.size(), 1u);
+    EXPECT_EQ(records[0].result, WebDatabaseSource::kResultWriteFailed);
+    EXPECT_EQ(records[0].chosendb, "mine.hdr");  // not where the owner keeps it
+}
+
+TEST_F(WorkflowTest, AWriteThatFailsIsLoggedAsFailed) {
+    const z31sim::ShopDatabase db = shop_.Config().databases[1];
+    ConnectUsb();
+    prompt_.AnswerLogin(LoginInput{kEmail, kPassword});
+    ChooseDatabase(db);
+    prompt_.AnswerBox(kIdYes);  // "Upload now?"
+    clock_.clock.real_pauses = true;
+    page_->OnUpdateDatabase();
+    ASSERT_TRUE(page_->WriteRunning());
+    (*device_)->SetWritesUnplugged(true);  // the cable is pulled mid-write
+    ASSERT_TRUE(RunWriteToItsEnd());
+    EXPECT_EQ(pages_.main.status, "Disconnect");
+    EXPECT_EQ(LoggedResults(), std::vector<std::string>{WebDatabaseSource::kResultWriteFailed});
+    EXPECT_EQ(shop_.LogRecords()[0].chosendb, OfferedName(db));
+}
+
+TEST_F(WorkflowTest, AWriteStoppedByExitIsLoggedAsFailed) {
+    clock_.clock.real_pauses = true;  // the write stays running while the test looks
+    ConnectUsb();
+    std::string file = (dir_ / "big.hdr").string();
+    std::ofstream(file) << '$' << std::string(2048 * 200 + 1023, 'd');
+    prompt_.AnswerLogin(LoginInput{kEmail, kPassword});
+    prompt_.AnswerSelect(std::nullopt);
+    prompt_.AnswerBox(kIdYes);
+    prompt_.AnswerFile(file);
+    prompt_.AnswerBox(kIdYes);
+    page_->OnUpdateDatabase();
+    ASSERT_TRUE(page_->WriteRunning());
+    page_->StopWrite();
+    EXPECT_FALSE(page_->WriteRunning());
+    EXPECT_EQ(LoggedResults(), std::vector<std::string>{WebDatabaseSource::kResultWriteFailed});
+    EXPECT_EQ(shop_.LogRecords()[0].chosendb, "big.hdr");
+}
+
+TEST_F(WorkflowTest, WithoutADeviceNothingIsWrittenAndTheUpdateIsLoggedAsFailed) {
+    const z31sim::ShopDatabase db = shop_.Config().databases[0];
+    prompt_.AnswerLogin(LoginInput{kEmail, kPassword});
+    ChooseDatabase(db);
+    prompt_.AnswerBox(kIdYes);
+    page_->OnUpdateDatabase();
+    EXPECT_FALSE(page_->WriteRunning());
+    EXPECT_EQ(LoggedResults(), std::vector<std::string>{WebDatabaseSource::kResultWriteFailed});
 }
 
 TEST_F(WorkflowTest, AFailedLoginIsLoggedAndOffersTheManualPath) {
@@ -131,18 +222,16 @@ TEST_F(WorkflowTest, AFailedLoginIsLoggedAndOffersTheManualPath) {
     prompt_.AnswerFile(file);
     prompt_.AnswerBox(kIdYes);  // "Are you sure?"
     EXPECT_TRUE(page_->PrepareDatabaseFile());
-    EXPECT_EQ(prompt_.boxes[0].text, CUpgradeDlgHttp::kCannotConnectServerText);
+    EXPECT_EQ(prompt_.boxes[0].text, WebDatabaseSource::kCannotConnectServerText);
     EXPECT_EQ(prompt_.boxes[0].caption, "Error");
     EXPECT_EQ(prompt_.boxes[1].text, "You have selected \" mine.hdr \". Are you sure?");
     EXPECT_EQ(prompt_.file_requests[0].filter, "hdr Files (*.hdr)|*.hdr|");
     EXPECT_FALSE(prompt_.file_requests[0].save);
     EXPECT_EQ(page_->DatabasePath(), file);
     auto records = shop_.LogRecords();
-    ASSERT_EQ(records.size(), 2u);
+    ASSERT_EQ(records.size(), 1u);
     EXPECT_EQ(records[0].result, "NO OR UNEXPECTED RESPONSE FROM SERVER");
     EXPECT_EQ(records[0].chosendb, "");  // emptied at the start of the attempt
-    EXPECT_EQ(records[1].result, "SUCCESS");
-    EXPECT_EQ(records[1].chosendb, file);  // the picked file's full path
 }
 
 TEST_F(WorkflowTest, AFailedDownloadKeepsTheOldFileAndOffersTheManualPath) {

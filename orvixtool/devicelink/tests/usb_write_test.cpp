@@ -11,53 +11,19 @@
 #include <mutex>
 #include <thread>
 
-#include "orvixtool/devicelink/connection_kind.h"
+#include "orvixtool/devicelink/connection_model.h"
 #include "orvixtool/devicelink/pipe_bridge.h"
 #include "orvixtool/devicelink/upgrade_dlg.h"
 #include "orvixtool/settingspage/user_setting_dlg.h"
 #include "orvixtool/testsupport/pages_harness.h"
 #include "orvixtool/testsupport/simulated_usb_device.h"
+#include "orvixtool/testsupport/ui_queue.h"
 #include "sim/usb/z31usb.h"
 
 using namespace devod;
 using namespace devod::testing;
 
 namespace {
-
-// The page's thread: calls posted by the write thread wait here until the test runs them.
-class UiQueue {
-public:
-    void Post(std::function<void()> call) {
-        std::lock_guard lock(mutex_);
-        calls_.push_back(std::move(call));
-        posted_.notify_all();
-    }
-    // Runs posted calls until `done` holds; false after ~20 s without it.
-    bool RunUntil(const std::function<bool()>& done) {
-        for (int i = 0; i < 2000 && !done(); ++i) {
-            std::function<void()> call;
-            {
-                std::unique_lock lock(mutex_);
-                posted_.wait_for(lock, std::chrono::milliseconds(10), [&] { return !calls_.empty(); });
-                if (calls_.empty()) continue;
-                call = std::move(calls_.front());
-                calls_.pop_front();
-            }
-            call();
-        }
-        return done();
-    }
-    // Drops what is queued, as the window system does for a window that has gone.
-    void Drop() {
-        std::lock_guard lock(mutex_);
-        calls_.clear();
-    }
-
-private:
-    std::mutex mutex_;
-    std::condition_variable posted_;
-    std::deque<std::function<void()>> calls_;
-};
 
 std::vector<uint8_t> DatabaseFile(size_t size, uint8_t first = '$') {
     std::vector<uint8_t> bytes(size);
@@ -75,7 +41,7 @@ protected:
         setenv("Z31_USB_WRITE_TIMEOUT_MS", "30", 1);
         page_->SetUiPost([this](std::function<void()> call) { ui_.Post(std::move(call)); });
         pages_.Initialise();
-        SetConnectionKind(kUsbConnection);
+        pages_.connection.SetKind(kUsbConnection);
         page_->EnterState(CUpgradeDlgHttp::State::Connected);
     }
     void TearDown() override {
@@ -187,16 +153,19 @@ TEST_F(UsbWriteTest, WritesThatFailForAWhileAreRetriedAndNothingIsLost) {
     EXPECT_EQ(device_->ReceivedStream(), Expected(file));
 }
 
-TEST_F(UsbWriteTest, AWriteThatFailsForGoodDisconnects) {
+TEST_F(UsbWriteTest, AnUnpluggedCableEndsTheWriteWithinTwoSecondsAndDisconnects) {
     clock_.real_pauses = true;
     page_->SetDatabasePath(WriteFile(DatabaseFile(2048 * 100 + 1024)));
     ASSERT_TRUE(page_->StartUsbWrite());
     ASSERT_TRUE(ui_.RunUntil([&] { return page_->Writer().BytesSent() >= 2048; }));
     device_->SetWritesUnplugged(true);  // the cable is pulled mid-write
-    clock_.real_pauses = false;        // 3002 attempts, the pauses cost nothing
+    clock_.real_pauses = false;
+    const uint64_t pulled = clock_.NowMs();
     ASSERT_TRUE(ui_.RunUntil([&] { return main_.status != "Updating DB"; }));
+    // A device that is gone ends the write at once, not after 3002 attempts of 100 ms.
+    EXPECT_LT(clock_.NowMs() - pulled, 2000u);
     EXPECT_EQ(main_.status, "Disconnect");
-    EXPECT_EQ(GetConnectionKind(), kNoConnection);
+    EXPECT_EQ(pages_.connection.Kind(), kNoConnection);
     EXPECT_TRUE(upgrade_controls_.IsEnabled(CUpgradeDlgHttp::kIdConnect));
     page_->OnTimer(CUpgradeDlgHttp::kTimerWriteFailed);
     EXPECT_EQ(prompt_.boxes.back().text, "Error : DB write fail   \n\n  Retry to download!");

@@ -19,15 +19,18 @@ struct ScriptedPipe {
     std::vector<size_t> attempts;  // size of every attempt, in order
     std::vector<uint8_t> accepted;
     int fail_next = 0;
-    bool Write(const uint8_t* data, size_t size) {
+    // From this attempt on (counted from 1) the device has gone: every write says so.
+    size_t gone_from = 0;
+    UsbWriter::Attempt Write(const uint8_t* data, size_t size) {
         std::lock_guard lock(mutex);
         attempts.push_back(size);
+        if (gone_from != 0 && attempts.size() >= gone_from) return UsbWriter::Attempt::kDeviceGone;
         if (fail_next > 0) {
             --fail_next;
-            return false;
+            return UsbWriter::Attempt::kFailed;
         }
         accepted.insert(accepted.end(), data, data + size);
-        return true;
+        return UsbWriter::Attempt::kWritten;
     }
 };
 
@@ -35,15 +38,15 @@ class UsbWriterTest : public ::testing::Test {
 protected:
 
     // Runs a write of a `size`-byte file to its end; the message it reported.
-    unsigned Run(size_t size, UsbWriter* writer = nullptr) {
-        UsbWriter local;
-        UsbWriter& w = writer != nullptr ? *writer : local;
+    unsigned Run(size_t size, UsbWriter::PresentFn present = nullptr) {
+        UsbWriter w;
         file_.assign(size, 0);
         for (size_t i = 0; i < size; ++i) file_[i] = static_cast<uint8_t>(i % 253);
         std::promise<unsigned> reported;
         EXPECT_TRUE(w.Start(
-            file_, kInvalidHandle, [&](unsigned message) { reported.set_value(message); },
-            [this](OsHandle, const uint8_t* data, size_t n) { return pipe_.Write(data, n); }));
+            file_, UniquePipe(), [&](unsigned message) { reported.set_value(message); },
+            [this](OsHandle, const uint8_t* data, size_t n) { return pipe_.Write(data, n); },
+            std::move(present)));
         unsigned message = reported.get_future().get();
         w.Join();
         return message;
@@ -84,7 +87,7 @@ TEST_F(UsbWriterTest, AbortStopsBeforeTheNextBlockButNotTheOpeningMessage) {
     std::promise<unsigned> reported;
     file_.assign(2048 * 3 + 1024, '$');
     ASSERT_TRUE(writer.Start(
-        file_, kInvalidHandle, [&](unsigned message) { reported.set_value(message); },
+        file_, UniquePipe(), [&](unsigned message) { reported.set_value(message); },
         [&](OsHandle, const uint8_t* data, size_t n) {
             writer.Abort();
             return pipe_.Write(data, n);
@@ -92,4 +95,29 @@ TEST_F(UsbWriterTest, AbortStopsBeforeTheNextBlockButNotTheOpeningMessage) {
     EXPECT_EQ(reported.get_future().get(), kMsgWriteFailed);
     writer.Join();
     EXPECT_EQ(pipe_.attempts, (std::vector<size_t>{20, 20, 20}));  // the opening went out
+}
+
+// A device that is gone ends the write at once instead of after five minutes of retries; one that
+// is only slow keeps its retries.
+TEST_F(UsbWriterTest, APipeWhoseDeviceHasGoneEndsTheWriteAtOnce) {
+    pipe_.gone_from = 3;  // the opening and the first block went out
+    EXPECT_EQ(Run(1024 + 3 * 2048), kMsgWriteFailed);
+    EXPECT_EQ(pipe_.attempts.size(), 3u);
+}
+
+TEST_F(UsbWriterTest, FailuresAskWhetherTheDeviceIsStillThereAboutEverySecond) {
+    int probes = 0;
+    pipe_.fail_next = 1000;
+    EXPECT_EQ(Run(1024 + 2048, [&] { return ++probes < 2; }), kMsgWriteFailed);
+    // Asked after the 10th and 20th failure; gone at the second question.
+    EXPECT_EQ(probes, 2);
+    EXPECT_EQ(pipe_.attempts.size(), 2u * UsbWriter::kProbeAfterFailures);
+}
+
+TEST_F(UsbWriterTest, ADevicePresentButSlowIsRetriedUntilItTakesTheBlock) {
+    int probes = 0;
+    pipe_.fail_next = 45;
+    EXPECT_EQ(Run(1025, [&] { return ++probes > 0; }), kMsgWriteFinished);
+    EXPECT_EQ(probes, 4);
+    EXPECT_EQ(pipe_.attempts.size(), 45u + 2u);
 }

@@ -33,8 +33,8 @@ protected:
         device_.reset();
         unsetenv("Z31_USB_SOCKET");
         unsetenv("Z31_USB_READ_TIMEOUT_MS");
-        usersettings::DeviceExchange::SetReplyTimeoutMs(
-            usersettings::DeviceExchange::kDefaultReplyTimeoutMs);
+        UsbExchange::SetReplyTimeoutMs(
+            UsbExchange::kDefaultReplyTimeoutMs);
         PipeBridge::SetLibraryPath("");
         PageTest::TearDown();
     }
@@ -55,7 +55,7 @@ protected:
     // A device that stops answering fails the read quickly.
     void ShortReplyTimeout() {
         setenv("Z31_USB_READ_TIMEOUT_MS", "100", 1);
-        usersettings::DeviceExchange::SetReplyTimeoutMs(100);
+        UsbExchange::SetReplyTimeoutMs(100);
     }
     // After an exchange the pages show the connection again.
     void ExpectPagesConnected() {
@@ -66,7 +66,7 @@ protected:
     }
     // After the device was found gone: disconnected, and the owner can connect again.
     void ExpectDisconnected() {
-        EXPECT_EQ(GetConnectionKind(), kNoConnection);
+        EXPECT_EQ(connection_.Kind(), kNoConnection);
         EXPECT_EQ(main_.status, "Disconnect");
         EXPECT_EQ(UpgradeButtons(), (std::vector<bool>{true, false, false}));
         EXPECT_TRUE(AllDeviceControls(false));

@@ -7,7 +7,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "orvixtool/devicelink/connection_kind.h"
+#include "orvixtool/devicelink/connection_model.h"
 #include "orvixtool/devicelink/upgrade_dlg.h"
 #include "orvixtool/settingspage/user_setting_dlg.h"
 #include "orvixtool/testsupport/fake_dialog.h"
@@ -28,25 +28,19 @@ public:
 
 class PageTest : public ::testing::Test {
 protected:
-    PageTest() {
-        main_.upgrade = &upgrade_;
-        main_.settings = &page_;
-        upgrade_.SetMainWindow(&main_);
-        page_.SetMainWindow(&main_);
-    }
+    PageTest() { upgrade_.SetMainWindow(&main_); }
     void SetUp() override {
         util::InstallClock(&clock_);
         page_.OnInitDialog();
     }
     void TearDown() override {
         util::InstallClock(nullptr);
-        SetConnectionKind(kNoConnection);
         EXPECT_TRUE(prompt_.unexpected.empty()) << prompt_.unexpected.front();
     }
 
     // The program's state once the Upgrade page found the device.
     void Connect() {
-        SetConnectionKind(kUsbConnection);
+        connection_.SetKind(kUsbConnection);
         upgrade_.EnterState(CUpgradeDlgHttp::State::Connected);
     }
     bool AllDeviceControls(bool enabled) const {
@@ -78,8 +72,9 @@ protected:
     FakeTimers timers_;
     ScriptedPrompt prompt_;
     FakeMainWindow main_;
-    CUpgradeDlgHttp upgrade_{upgrade_controls_, timers_, prompt_};
-    CUserSettingDlg page_{controls_, prompt_};
+    ConnectionModel connection_;
+    CUpgradeDlgHttp upgrade_{upgrade_controls_, timers_, prompt_, prompt_, connection_};
+    CUserSettingDlg page_{controls_, prompt_, connection_};
 };
 
 }  // namespace devod::testing

@@ -210,7 +210,7 @@ TEST_F(SettingsWriteTest, RefusedOutputPipeDisconnectsWithoutABox) {
 }
 
 TEST_F(DevicePageTest, UserSpeedWriteTakesTheLowEightBits) {
-    const std::vector<std::string> fields = {"30", "255", "", "300", "-1"};
+    const std::vector<std::string> fields = {"30", "255", "0", "300", "-1"};
     for (int i = 0; i < 5; ++i) controls_.SetText(1020 + i, fields[i]);
     page_.OnCommand(1031);
     EXPECT_EQ(Frames(1), std::vector<Bytes>{WriteFrame(3, {30, 255, 0, 44, 255})});
@@ -218,6 +218,23 @@ TEST_F(DevicePageTest, UserSpeedWriteTakesTheLowEightBits) {
     ASSERT_EQ(prompt_.boxes.size(), 1u);
     EXPECT_EQ(prompt_.boxes[0].text, "Save User Speed : Complete!");
     EXPECT_EQ(prompt_.boxes[0].caption, "DevodTool");
+    ExpectPagesConnected();
+}
+
+// An empty field is no speed: the owner is told which one, and the device keeps all five.
+TEST_F(DevicePageTest, AnEmptyUserSpeedFieldIsNamedAndNothingIsWritten) {
+    device_->SetUserSpeeds({50, 60, 70, 80, 90});
+    const std::vector<std::string> fields = {"30", "40", "", "60", " "};
+    for (int i = 0; i < 5; ++i) controls_.SetText(1020 + i, fields[i]);
+    page_.OnCommand(1031);
+    ASSERT_EQ(prompt_.boxes.size(), 1u);
+    EXPECT_EQ(prompt_.boxes[0].text,
+              "Error: User speed 3 is empty.\nPlease enter a value from 0 to 255.");
+    EXPECT_EQ(prompt_.boxes[0].caption, "DevodTool");
+    EXPECT_EQ(controls_.focus(), 1022);
+    EXPECT_TRUE(device_->ReceivedFrames().empty());
+    EXPECT_EQ(device_->UserSpeeds(), (z31sim::UserSpeedBytes{50, 60, 70, 80, 90}));
+    EXPECT_EQ(page_.UserSpeeds(), (std::array<uint8_t, 5>{}));
     ExpectPagesConnected();
 }
 

@@ -33,6 +33,9 @@ TEST_F(SettingsPageTest, InitialisationSetsUpBarsAndBoxes) {
     EXPECT_EQ(SelectedText(1060), "Default(DB zone Time)");
     EXPECT_EQ(controls_.ComboText(1060, 24), "-11 (Samoa,Midway)");
     EXPECT_EQ(page_.SummerTimeChoice(), 1);
+    // The radios show that choice from the start, before any connection.
+    EXPECT_FALSE(controls_.IsChecked(1000));
+    EXPECT_TRUE(controls_.IsChecked(1001));
 }
 
 TEST_F(SettingsPageTest, InitialisingAgainDoesNotRepeatItems) {
@@ -84,7 +87,7 @@ protected:
 };
 
 TEST_F(SpeedFieldCheck, AboveTwoFiftyFiveIsRefusedAndEmptied) {
-    SetConnectionKind(kUsbConnection);
+    connection_.SetKind(kUsbConnection);
     controls_.SetText(1022, "256");
     ASSERT_EQ(prompt_.boxes.size(), 1u);
     EXPECT_EQ(prompt_.boxes[0].text, "Error: Please enter a value less than 255");
@@ -95,7 +98,7 @@ TEST_F(SpeedFieldCheck, AboveTwoFiftyFiveIsRefusedAndEmptied) {
 }
 
 TEST_F(SpeedFieldCheck, TwoFiftyFiveAndEmptyAreAccepted) {
-    SetConnectionKind(kUsbConnection);
+    connection_.SetKind(kUsbConnection);
     controls_.SetText(1020, "255");
     controls_.SetText(1024, "");
     EXPECT_TRUE(prompt_.boxes.empty());
@@ -103,7 +106,7 @@ TEST_F(SpeedFieldCheck, TwoFiftyFiveAndEmptyAreAccepted) {
 }
 
 TEST_F(SpeedFieldCheck, OverflowingNumberIsRefused) {
-    SetConnectionKind(kUsbConnection);
+    connection_.SetKind(kUsbConnection);
     controls_.SetText(1024, "99999999999999999999999");
     EXPECT_EQ(prompt_.boxes.size(), 1u);
     EXPECT_EQ(controls_.GetText(1024), "");
@@ -111,11 +114,11 @@ TEST_F(SpeedFieldCheck, OverflowingNumberIsRefused) {
 
 TEST_F(SpeedFieldCheck, NotCheckedWithoutAUsbDevice) {
     controls_.SetText(1021, "999");
-    SetConnectionKind(kSerialConnection);
+    connection_.SetKind(kSerialConnection);
     controls_.SetText(1021, "998");
     EXPECT_TRUE(prompt_.boxes.empty());
     EXPECT_EQ(controls_.GetText(1021), "998");
-    SetConnectionKind(kUsbConnection);
+    connection_.SetKind(kUsbConnection);
     controls_.SetText(1025, "999");  // not a speed field
     EXPECT_TRUE(prompt_.boxes.empty());
 }
@@ -201,6 +204,7 @@ TEST_F(NoPipeBridge, ReadsLeaveThePage) {
 }
 
 TEST_F(NoPipeBridge, SavesAndExportSayNothing) {
+    for (int i = 0; i < 5; ++i) controls_.SetText(1020 + i, "50");
     for (int id : {1040, 1063, 1082, 1031, 1089}) page_.OnCommand(id);
 }
 

@@ -13,6 +13,7 @@
 #include <QRadioButton>
 #include <QTest>
 #include <filesystem>
+#include <fstream>
 #include <memory>
 #include <vector>
 
@@ -41,7 +42,7 @@ protected:
     }
     void TearDown() override { window_.reset(); }
     void Open() {
-        window_ = std::make_unique<CDevodToolDlg>(prompt_);
+        window_ = std::make_unique<CDevodToolDlg>(prompt_, &prompt_);
         window_->show();
     }
     // The start-up connect ends with one message box.
@@ -134,6 +135,40 @@ TEST_F(MainWindowTest, EscapeClosesWithoutTheQuestion) {
     EXPECT_FALSE(window_->isVisible());
     EXPECT_EQ(window_->result(), QDialog::Rejected);
     EXPECT_EQ(prompt_.boxes.size(), 1u);
+}
+
+// A database write in progress is not given up by a stray key: Escape does nothing and Exit asks
+// whether to stop it.
+TEST_F(MainWindowTest, EscapeAndExitDuringADatabaseWriteKeepItUnlessTheOwnerStopsIt) {
+    Open();
+    ASSERT_TRUE(WaitForStartUp());
+    std::string file = std::filesystem::temp_directory_path() /
+                       ("devod-exit-" + std::to_string(getpid()) + ".hdr");
+    std::ofstream(file, std::ios::binary) << '$' << std::string(2048 * 300 + 1023, 'd');
+    CUpgradeDlgHttp* upgrade = window_->UpgradeLogic();
+    upgrade->SetDatabasePath(file);
+    ASSERT_TRUE(upgrade->StartUsbWrite());
+    EXPECT_EQ(Find<QLineEdit>(window_.get(), 1002)->text(), "Updating DB");
+
+    QTest::keyClick(window_.get(), Qt::Key_Escape);
+    EXPECT_TRUE(window_->isVisible());
+    EXPECT_TRUE(upgrade->WriteRunning());
+
+    prompt_.AnswerBox(kIdNo);
+    QTest::mouseClick(Find<QPushButton>(window_.get(), 1003), Qt::LeftButton);
+    EXPECT_EQ(prompt_.boxes.back().text, CDevodToolDlg::kExitDuringWriteQuestion);
+    EXPECT_EQ(prompt_.boxes.back().caption, "EXIT");
+    EXPECT_TRUE(window_->isVisible());
+    EXPECT_TRUE(upgrade->WriteRunning());
+
+    prompt_.AnswerBox(kIdYes);
+    QTest::mouseClick(Find<QPushButton>(window_.get(), 1003), Qt::LeftButton);
+    EXPECT_FALSE(upgrade->WriteRunning());
+    EXPECT_FALSE(window_->isVisible());
+    EXPECT_EQ(window_->result(), QDialog::Accepted);
+    const size_t sent = device_->ReceivedStream().size();
+    EXPECT_LT(sent, 2048u * 300);  // stopped, not finished
+    std::filesystem::remove(file);
 }
 
 TEST_F(MainWindowTest, ControlsSitAtTheirTemplatePositions) {

@@ -16,7 +16,7 @@
 #include <vector>
 
 #include "orvixtool/shell/dialog_units.h"
-#include "orvixtool/web/account_store.h"
+#include "orvixtool/config/settings.h"
 #include "orvixtool/web/failed_login_dlg.h"
 #include "orvixtool/web/http_login_dlg.h"
 #include "orvixtool/web/select_db_dlg.h"
@@ -54,7 +54,7 @@ bool ShowsLabel(QWidget* dialog, const QString& text) {
 
 class LoginDialogTest : public ::testing::Test {
 protected:
-    void SetUp() override { devod::HttpAccountStore().Save(false, "", ""); }
+    void SetUp() override { devod::Settings().SaveHttpAccount(false, "", ""); }
 
     // The dialog's email, password and box as they show.
     static std::tuple<QString, QString, bool> Shown(CHttpLoginDlg& dialog) {
@@ -71,7 +71,7 @@ TEST_F(LoginDialogTest, OpensWithHeadingHiddenPasswordAndTheStoredAccountOnly) {
     EXPECT_EQ(Control<QLineEdit>(fresh.get(), CHttpLoginDlg::kIdPassword)->echoMode(),
               QLineEdit::Password);
     EXPECT_EQ(Shown(*fresh), kEmpty);
-    ASSERT_TRUE(devod::HttpAccountStore().Save(true, "driver@example.test", "s3cret"));
+    ASSERT_TRUE(devod::Settings().SaveHttpAccount(true, "driver@example.test", "s3cret"));
     CHttpLoginDlg dialog;
     EXPECT_EQ(Shown(dialog), std::make_tuple(QStringLiteral("driver@example.test"),
                                              QStringLiteral("s3cret"), true));
@@ -101,12 +101,12 @@ TEST_F(LoginDialogTest, LoginTickedRemembersUntickedForgets) {
 }
 
 TEST_F(LoginDialogTest, EmptyLoginIsAcceptedAndCancelStoresNothing) {
-    ASSERT_TRUE(devod::HttpAccountStore().Save(true, "kept@example.test", "kept"));
+    ASSERT_TRUE(devod::Settings().SaveHttpAccount(true, "kept@example.test", "kept"));
     CHttpLoginDlg cancelled;
     Control<QCheckBox>(&cancelled, CHttpLoginDlg::kIdSaveFlag)->setChecked(false);
     Control<QAbstractButton>(&cancelled, CHttpLoginDlg::kIdCancel)->click();
     EXPECT_EQ(cancelled.result(), QDialog::Rejected);
-    EXPECT_TRUE(devod::HttpAccountStore().Load().saved);
+    EXPECT_TRUE(devod::Settings().HttpAccount().saved);
 
     CHttpLoginDlg dialog;
     Control<QLineEdit>(&dialog, CHttpLoginDlg::kIdEmail)->clear();

@@ -2,8 +2,8 @@
 
 #include <gtest/gtest.h>
 
-#include "orvixtool/web/registry.h"
-#include "orvixtool/web/tests/test_env.h"
+#include "orvixtool/config/registry.h"
+#include "orvixtool/testsupport/test_env.h"
 
 namespace devod {
 namespace {

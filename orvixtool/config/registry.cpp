@@ -1,4 +1,4 @@
-#include "orvixtool/web/registry.h"
+#include "orvixtool/config/registry.h"
 
 #include <sys/stat.h>
 

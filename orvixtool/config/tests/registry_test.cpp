@@ -1,11 +1,11 @@
-#include "orvixtool/web/registry.h"
+#include "orvixtool/config/registry.h"
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
 #include <array>
 
-#include "orvixtool/web/tests/test_env.h"
+#include "orvixtool/testsupport/test_env.h"
 
 namespace devod {
 namespace {

@@ -1,13 +1,13 @@
-#include "orvixtool/web/account_store.h"
+#include "orvixtool/config/settings.h"
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
 #include <array>
 
-#include "orvixtool/web/account_scramble.h"
-#include "orvixtool/web/registry.h"
-#include "orvixtool/web/tests/test_env.h"
+#include "orvixtool/config/scramble.h"
+#include "orvixtool/config/registry.h"
+#include "orvixtool/testsupport/test_env.h"
 
 namespace devod {
 namespace {
@@ -29,7 +29,7 @@ TEST(ScrambleTest, XorWithPositionPlusKeyWrapsAt256) {
     EXPECT_FALSE(CanScramble("ab\x09"));
 }
 
-class AccountStoreTest : public ::testing::Test {
+class AccountSettingsTest : public ::testing::Test {
 protected:
     std::string Raw(const char* name) {  // "#<result>" when the value cannot be read
         RegKey key;
@@ -47,16 +47,16 @@ protected:
         EXPECT_EQ(flag, 0u);
         EXPECT_EQ(Raw("AccountID"), "");
         EXPECT_EQ(Raw("AccountPass"), "");
-        EXPECT_FALSE(store_.Load().saved);
+        EXPECT_FALSE(store_.HttpAccount().saved);
     }
     webtest::ConfigHome home_;
-    HttpAccountStore store_;
+    Settings store_;
 };
 
-TEST_F(AccountStoreTest, RemembersTheAccountScrambled) {
+TEST_F(AccountSettingsTest, RemembersTheAccountScrambled) {
     std::string password = "p&ss w0rd=+%\xc3\xa9";
-    ASSERT_TRUE(store_.Save(true, "owner@example.com", password));
-    StoredAccount loaded = HttpAccountStore().Load();
+    ASSERT_TRUE(store_.SaveHttpAccount(true, "owner@example.com", password));
+    StoredAccount loaded = Settings().HttpAccount();
     EXPECT_TRUE(loaded.saved);
     EXPECT_EQ(loaded.email, "owner@example.com");
     EXPECT_EQ(loaded.password, password);
@@ -67,13 +67,13 @@ TEST_F(AccountStoreTest, RemembersTheAccountScrambled) {
     EXPECT_EQ(st.st_mode & 0777, 0600u);
 
     // A value longer than 254 is stored but not restored.
-    ASSERT_TRUE(store_.Save(true, std::string(255, 'e'), "pw"));
-    EXPECT_EQ(store_.Load().email, "");
-    EXPECT_EQ(store_.Load().password, "pw");
+    ASSERT_TRUE(store_.SaveHttpAccount(true, std::string(255, 'e'), "pw"));
+    EXPECT_EQ(store_.HttpAccount().email, "");
+    EXPECT_EQ(store_.HttpAccount().password, "pw");
 }
 
-TEST_F(AccountStoreTest, OnlyIsAccountSaveOfOneLoads) {
-    EXPECT_FALSE(store_.Load().saved);
+TEST_F(AccountSettingsTest, OnlyIsAccountSaveOfOneLoads) {
+    EXPECT_FALSE(store_.HttpAccount().saved);
     RegKey key;
     ASSERT_EQ(key.Create("SOFTWARE\\DEVOD\\HTTPACCOUNT"), kRegSuccess);
     key.SetString("AccountID", "x@y");
@@ -81,23 +81,23 @@ TEST_F(AccountStoreTest, OnlyIsAccountSaveOfOneLoads) {
     for (int step = 0; step < 3; ++step) {  // missing, 2, the string "1"
         if (step == 1) key.SetDword("IsAccountSave", 2);
         if (step == 2) key.SetString("IsAccountSave", "1");
-        StoredAccount loaded = store_.Load();
+        StoredAccount loaded = store_.HttpAccount();
         EXPECT_FALSE(loaded.saved);
         EXPECT_EQ(loaded.email + loaded.password, "") << step;
     }
     key.SetDword("IsAccountSave", 1);
-    EXPECT_EQ(store_.Load().password, "pw");
+    EXPECT_EQ(store_.HttpAccount().password, "pw");
 }
 
-TEST_F(AccountStoreTest, UntickedOrUnstorablePasswordForgetsTheAccount) {
-    ASSERT_TRUE(store_.Save(true, "owner@example.com", "secret"));
-    EXPECT_TRUE(store_.Save(false, "owner@example.com", "secret"));
+TEST_F(AccountSettingsTest, UntickedOrUnstorablePasswordForgetsTheAccount) {
+    ASSERT_TRUE(store_.SaveHttpAccount(true, "owner@example.com", "secret"));
+    EXPECT_TRUE(store_.SaveHttpAccount(false, "owner@example.com", "secret"));
     ExpectForgotten();
     // Byte 2 equal to 2 + K would scramble to zero; 255 bytes do not fit; a zero byte.
     for (const std::string& password : {std::string("xy\x09"), std::string(255, 'p'),
                                         std::string("a\0b", 3)}) {
-        ASSERT_TRUE(store_.Save(true, "owner@example.com", "good"));
-        EXPECT_FALSE(store_.Save(true, "owner@example.com", password));
+        ASSERT_TRUE(store_.SaveHttpAccount(true, "owner@example.com", "good"));
+        EXPECT_FALSE(store_.SaveHttpAccount(true, "owner@example.com", password));
         ExpectForgotten();
     }
 }
