@@ -102,5 +102,47 @@ TEST_F(AccountSettingsTest, UntickedOrUnstorablePasswordForgetsTheAccount) {
     }
 }
 
+TEST_F(AccountSettingsTest, TheFtpAccountIsKeptApartFromTheShopAccount) {
+    ASSERT_TRUE(store_.SaveHttpAccount(true, "owner@example.com", "shop"));
+    ASSERT_TRUE(store_.SaveFtpAccount(true, "ftpuser", "ftp-pass"));
+    EXPECT_EQ(store_.HttpAccount().password, "shop");
+    StoredAccount ftp = store_.FtpAccount();
+    EXPECT_TRUE(ftp.saved);
+    EXPECT_EQ(ftp.email, "ftpuser");
+    EXPECT_EQ(ftp.password, "ftp-pass");
+    RegKey key;
+    ASSERT_EQ(key.Create(settings_keys::kFtpAccount), kRegSuccess);
+    std::array<char, 256> raw{};
+    uint32_t size = 255;
+    ASSERT_EQ(key.QueryString("AccountPass", raw.data(), &size), kRegSuccess);
+    EXPECT_EQ(std::string(raw.data()), ScrambleText("ftp-pass"));
+}
+
+// A value that is missing, of the other type or out of its range reads as absent, never as a
+// made-up default.
+TEST_F(AccountSettingsTest, TypedValuesOutsideTheirRangeReadAsAbsent) {
+    EXPECT_FALSE(store_.WebHost());
+    EXPECT_FALSE(store_.WebPort());
+    EXPECT_FALSE(store_.SerialPort());
+    store_.SetWebHost("shop.test");
+    store_.SetWebPort(8080);
+    store_.SetSerialPort(5);
+    store_.SetSerialModel("Z31STD");
+    EXPECT_EQ(store_.WebHost(), "shop.test");
+    EXPECT_EQ(store_.WebPort(), 8080);
+    EXPECT_EQ(store_.SerialPort(), 5);
+    EXPECT_EQ(store_.SerialModel(), "Z31STD");
+    for (int port : {0, 257}) {
+        store_.SetSerialPort(port);
+        EXPECT_FALSE(store_.SerialPort()) << port;
+    }
+    store_.SetWebPort(70000);
+    EXPECT_FALSE(store_.WebPort());
+    store_.SetWebHost("");
+    EXPECT_FALSE(store_.WebHost());
+    Settings::WriteString(settings_keys::kWeb, settings_keys::kPort, "80");  // the other type
+    EXPECT_FALSE(store_.WebPort());
+}
+
 }  // namespace
 }  // namespace devod
