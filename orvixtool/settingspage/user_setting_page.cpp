@@ -32,10 +32,12 @@ UserSettingPage::UserSettingPage(IPrompt& prompt, ConnectionModel& connection, Q
     AddRadio(1080, "MPH", 163, 130, 35, 11, false);
     AddButton(1081, "Read", 242, 128, 51, 16);
     AddButton(1082, "Write", 300, 128, 47, 16);
-    AddGroup(1009, "Summer Time", 7, 151, 53, 35);
+    // The two bottom groups are one unit shorter than drawn (35), so that their bottom line
+    // stays inside the page below the main window's taller tab items.
+    AddGroup(1009, "Summer Time", 7, 151, 53, 34);
     AddRadio(1000, "On", 19, 162, 25, 10, true);
     AddRadio(1001, "Off", 19, 174, 27, 10, false);
-    AddGroup(1059, "Local Time Setting", 68, 151, 295, 35);
+    AddGroup(1059, "Local Time Setting", 68, 151, 295, 34);
     AddDropList(1002, 73, 166, 58, 62);
     AddDropList(1060, 136, 166, 134, 90);
     AddStatic(1064, "H", 273, 166, 9, 13, true);

@@ -5,9 +5,12 @@
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
+#include <QPainter>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QRegularExpressionValidator>
+#include <QStyle>
+#include <qdrawutil.h>
 #include <QTimer>
 
 #include "orvixtool/shell/text_progress_ctrl.h"
@@ -23,7 +26,44 @@ QString ButtonText(const QString& text) {
     return copy.remove(QLatin1Char('\r'));
 }
 
+// Room left free on each side of the title, where the frame line is broken.
+constexpr int kTitleGap = 2;
+
 }  // namespace
+
+DialogGroupBox::DialogGroupBox(const QString& title, QWidget* parent) : QGroupBox(title, parent) {}
+
+int DialogGroupBox::TitleBandHeight() const { return fontMetrics().height(); }
+
+QRect DialogGroupBox::TitleRect() const {
+    const QFontMetrics metrics = fontMetrics();
+    const int indent = metrics.averageCharWidth() / 2 + kTitleGap;
+    const QString text = title();
+    return QRect(indent, 0, text.isEmpty() ? 0 : metrics.horizontalAdvance(text),
+                 TitleBandHeight());
+}
+
+QRect DialogGroupBox::FrameRect() const {
+    return rect().adjusted(0, TitleBandHeight() / 2, 0, 0);
+}
+
+void DialogGroupBox::paintEvent(QPaintEvent* /*event*/) {
+    QPainter painter(this);
+    const QRect title = TitleRect();
+    // The frame line stops short of the title on both sides.
+    if (!title.isEmpty()) {
+        painter.setClipRegion(QRegion(rect()) - title.adjusted(-kTitleGap, 0, kTitleGap, 0));
+    }
+    // An etched line, drawn here rather than by the style: styles draw a group box's frame
+    // below the place of its title, whatever rectangle they are given.
+    qDrawShadeRect(&painter, FrameRect(), palette(), true, 1, 0);
+    painter.setClipping(false);
+    if (!title.isEmpty()) {
+        style()->drawItemText(&painter, title, Qt::AlignLeft | Qt::AlignVCenter |
+                                                   Qt::TextSingleLine | Qt::TextShowMnemonic,
+                              palette(), isEnabled(), this->title(), QPalette::WindowText);
+    }
+}
 
 DialogPage::DialogPage(QWidget* parent) : QWidget(parent), units_(DialogFont()) {
     setFont(DialogFont());
@@ -52,7 +92,7 @@ QPushButton* DialogPage::AddButton(int id, const QString& text, int x, int y, in
 }
 
 QGroupBox* DialogPage::AddGroup(int id, const QString& text, int x, int y, int w, int h) {
-    auto* group = Place(new QGroupBox(text, this), id, x, y, w, h);
+    auto* group = Place(new DialogGroupBox(text, this), id, x, y, w, h);
     group->lower();  // behind the controls it frames
     return group;
 }

@@ -3,6 +3,7 @@
 // (ITimers), and forwards the owner's clicks, selection and text changes by control id.
 #pragma once
 
+#include <QGroupBox>
 #include <QWidget>
 #include <functional>
 #include <map>
@@ -13,7 +14,6 @@
 
 class QButtonGroup;
 class QComboBox;
-class QGroupBox;
 class QLabel;
 class QLineEdit;
 class QPushButton;
@@ -22,6 +22,28 @@ class QTimer;
 class CTextProgressCtrl;
 
 namespace devod {
+
+// A group box drawn the way dialog templates expect: the frame's top line runs through the
+// middle of the title, and the title takes only one text line at the top of the box. (Qt's
+// styles draw the title above the frame, a few pixels lower, where the template puts the first
+// row of controls.) Its children are not laid out: the page places the controls it frames.
+class DialogGroupBox : public QGroupBox {
+    Q_OBJECT
+
+public:
+    DialogGroupBox(const QString& title, QWidget* parent);
+
+    // The band at the top that the title takes, as high as a line of the box's font; controls
+    // the box frames lie below it.
+    int TitleBandHeight() const;
+    // Where the title is drawn, in the box's own coordinates.
+    QRect TitleRect() const;
+    // The frame: its top line runs through the middle of the title band.
+    QRect FrameRect() const;
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+};
 
 class DialogPage : public QWidget, public IControls, public ITimers {
     Q_OBJECT
@@ -39,7 +61,8 @@ public:
     // Sizes the page to a template of w × h dialog units.
     void SetTemplateSize(int w, int h);
 
-    // Controls at template positions (dialog units).
+    // Controls at template positions (dialog units). A group box takes its template rectangle
+    // whole; its title sits inside it, on the frame's top line.
     QPushButton* AddButton(int id, const QString& text, int x, int y, int w, int h);
     QGroupBox* AddGroup(int id, const QString& text, int x, int y, int w, int h);
     QLabel* AddStatic(int id, const QString& text, int x, int y, int w, int h, bool centred);
