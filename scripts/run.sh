@@ -1,50 +1,119 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds, and runs the main job: DevodTool connected to the bundled Z31
 # simulator over our PipeBridge, with the local stand-in of the web shop for database updates
-# (account owner@example.com, password secret). With a display DevodTool opens its window there; without one it
-# runs on a virtual display (Xvfb) and leaves screenshots of both pages in build/screenshots/.
-set -euo pipefail
+# (account owner@example.com, password secret). With a display DevodTool opens its window there;
+# without one it runs on a virtual display (Xvfb) and leaves screenshots of both pages and of a
+# database update in <build>/screenshots/.
+#
+# Every wait is bounded; a step that fails is named together with its log (the logs stay in
+# <build>/run-logs/), and the exit code is not 0. Every process started here is stopped on every
+# way out, Ctrl-C and SIGTERM included. DEVOD_BUILD_DIR names the build folder (default: build).
+set -Eeuo pipefail
+trap 'echo "run: line $LINENO: \"$BASH_COMMAND\" failed (exit $?)" >&2' ERR
 cd "$(dirname "$0")/.."
-./scripts/setup.sh run
-cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQV_BUILD_TESTS=OFF -DQV_BUILD_BENCH=OFF > /dev/null
-cmake --build build -j"$(nproc)"
+root="$PWD"
+build="${DEVOD_BUILD_DIR:-build}"
+case "$build" in /*) ;; *) build="$root/$build" ;; esac
 
+./scripts/setup.sh run < /dev/null
+cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQV_BUILD_TESTS=OFF \
+      -DQV_BUILD_BENCH=OFF > /dev/null
+cmake --build "$build" -j"$(nproc)"
+
+logs="$build/run-logs"
+rm -rf "$logs"
+mkdir -p "$logs"
 work="$(mktemp -d /tmp/devodtool-run-XXXXXX)"
 export Z31_USB_SOCKET="$work/z31-usb.sock"
 sim_pid=""
 shop_pid=""
+child_pid=""  # DevodTool, or the screenshot script
+# Ends one process we started: SIGTERM, then SIGKILL if it is still there after `grace` seconds.
+stop() {  # pid, grace
+    local pid="$1"
+    [ -n "$pid" ] || return 0
+    kill -TERM "$pid" 2>/dev/null || return 0
+    for _ in $(seq $(( ${2:-5} * 10 ))); do
+        kill -0 "$pid" 2>/dev/null || break
+        sleep 0.1
+    done
+    kill -KILL "$pid" 2>/dev/null || true
+    wait "$pid" 2>/dev/null || true
+}
 cleanup() {
-    for pid in $sim_pid $shop_pid; do kill "$pid" 2>/dev/null && wait "$pid" 2>/dev/null; done
+    set +e  # every process is stopped, whatever fails on the way
+    trap - ERR
+    # The screenshot script stops its own display and DevodTool when told to: give it time.
+    stop "$child_pid" 30
+    stop "$shop_pid"
+    stop "$sim_pid"
     rm -rf "$work"
 }
 trap cleanup EXIT
+trap 'echo "run: interrupted, stopping what it started" >&2; exit 130' INT
+trap 'echo "run: terminated, stopping what it started" >&2; exit 143' TERM
+
+fail() {  # message, log file
+    echo "run: $1" >&2
+    if [ -n "${2:-}" ]; then
+        echo "run: its log is $2; the end of it:" >&2
+        tail -n 20 "$2" >&2 || true
+    fi
+    exit 1
+}
+
+# Waits until `file` holds `text`, for at most 10 s, while process `pid` lives.
+wait_for_line() {  # pid, file, text, what
+    for _ in $(seq 100); do
+        grep -q "$3" "$2" 2>/dev/null && return 0
+        kill -0 "$1" 2>/dev/null || fail "$4 ended at start" "$2"
+        sleep 0.1
+    done
+    fail "$4 did not start within 10 s" "$2"
+}
 
 # A device with a settings record (km/h, 12-hour clock, UTC-9, warning 20 s), five user speeds and
 # a few user points to export.
-./build/sim/usb/z31usbsim --socket "$Z31_USB_SOCKET" --settings 000100018903 \
-    --speeds 50,60,70,80,90 --points 5 &
+sim_log="$logs/z31usbsim.log"
+"$build/sim/usb/z31usbsim" --socket "$Z31_USB_SOCKET" --settings 000100018903 \
+    --speeds 50,60,70,80,90 --points 5 > "$sim_log" 2>&1 < /dev/null &
 sim_pid=$!
-for _ in $(seq 50); do [ -S "$Z31_USB_SOCKET" ] && break; sleep 0.1; done
+wait_for_line "$sim_pid" "$sim_log" "listening on" "the USB simulator (z31usbsim)"
 
 # The web shop on a free local port; DevodTool finds it through DEVOD_WEB_HOST and DEVOD_WEB_PORT.
-./build/sim/shop/z31shop --port 0 --account owner@example.com:secret \
-    --log "$work/update-log.txt" > "$work/shop.out" &
+shop_log="$logs/z31shop.log"
+"$build/sim/shop/z31shop" --port 0 --account owner@example.com:secret \
+    --log "$work/update-log.txt" > "$shop_log" 2>&1 < /dev/null &
 shop_pid=$!
-for _ in $(seq 50); do grep -q "listening on" "$work/shop.out" 2>/dev/null && break; sleep 0.1; done
+wait_for_line "$shop_pid" "$shop_log" "listening on" "the web shop stand-in (z31shop)"
 export DEVOD_WEB_HOST=127.0.0.1
-DEVOD_WEB_PORT="$(sed -n 's/.*listening on 127.0.0.1:\([0-9]*\).*/\1/p' "$work/shop.out")"
+DEVOD_WEB_PORT="$(sed -n 's/.*listening on 127.0.0.1:\([0-9]*\).*/\1/p' "$shop_log" | head -n 1)"
+[ -n "$DEVOD_WEB_PORT" ] || fail "the web shop stand-in named no port" "$shop_log"
 export DEVOD_WEB_PORT
 echo "Web shop stand-in on 127.0.0.1:$DEVOD_WEB_PORT (account owner@example.com / secret)"
 # DevodTool writes its work file "tmpDB" into the current folder.
 cd "$work"
-tool="$OLDPWD/build/bin/DevodTool"
+export DEVODTOOL="$build/bin/DevodTool"
 
+# DevodTool (or the screenshot script) runs in the background and is waited for, so that a
+# signal reaches the trap at once and the trap can stop it.
+code=0
 if [ -n "${DISPLAY:-}${WAYLAND_DISPLAY:-}" ]; then
-    "$tool"
-    [ -s "$work/update-log.txt" ] && { echo "Update log:"; cat "$work/update-log.txt"; }
+    "$DEVODTOOL" < /dev/null &
+    child_pid=$!
+    wait "$child_pid" || code=$?
+    child_pid=""
+    [ "$code" -eq 0 ] || fail "DevodTool ended with exit code $code (its message is above)"
 else
     echo "No display: running DevodTool on a virtual display for a few seconds."
-    shots="$OLDPWD/build/screenshots"
-    "$OLDPWD/scripts/screenshots.sh" "$shots"
-    [ -s "$work/update-log.txt" ] && { echo "Update log:"; cat "$work/update-log.txt"; }
+    shots="$build/screenshots"
+    "$root/scripts/screenshots.sh" "$shots" < /dev/null &
+    child_pid=$!
+    wait "$child_pid" || code=$?
+    child_pid=""
+    [ "$code" -eq 0 ] || fail "showing DevodTool on a virtual display failed (logs in $shots/logs)"
+fi
+if [ -s "$work/update-log.txt" ]; then
+    echo "Update log:"
+    cat "$work/update-log.txt"
 fi

@@ -1,9 +1,12 @@
 #!/usr/bin/env bash
 # Installs what is missing, then builds and runs the whole test suite twice: every test under
 # AddressSanitizer and UndefinedBehaviorSanitizer, and the threaded tests under ThreadSanitizer.
+# Last it runs the run command once without a display (virtual display, screenshots, a whole
+# database update), as a fresh machine would, so that a failing main job fails the tests too.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-./scripts/setup.sh
+# The run command's packages too (virtual display, screenshot tools): it runs at the end.
+./scripts/setup.sh run < /dev/null
 jobs="$(nproc)"
 
 cmake -S . -B build-asan -DCMAKE_BUILD_TYPE=Debug -DSANITIZE=address,undefined \
@@ -16,3 +19,7 @@ cmake -S . -B build-tsan -DCMAKE_BUILD_TYPE=Debug -DSANITIZE=thread \
 cmake --build build-tsan -j"$jobs"
 # TSan needs the usual address-space layout; newer kernels randomise more than it accepts.
 (cd build-tsan && setarch "$(uname -m)" -R ctest -j"$jobs" -L threads --output-on-failure)
+
+# The main job, headless whatever the caller's session has.
+echo "Running the run command without a display"
+env -u DISPLAY -u WAYLAND_DISPLAY ./scripts/run.sh < /dev/null
