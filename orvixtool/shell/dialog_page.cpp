@@ -1,5 +1,7 @@
 #include "orvixtool/shell/dialog_page.h"
 
+#include <qdrawutil.h>
+
 #include <QButtonGroup>
 #include <QComboBox>
 #include <QGroupBox>
@@ -10,7 +12,6 @@
 #include <QRadioButton>
 #include <QRegularExpressionValidator>
 #include <QStyle>
-#include <qdrawutil.h>
 #include <QTimer>
 
 #include "orvixtool/shell/text_progress_ctrl.h"
@@ -43,9 +44,7 @@ QRect DialogGroupBox::TitleRect() const {
                  TitleBandHeight());
 }
 
-QRect DialogGroupBox::FrameRect() const {
-    return rect().adjusted(0, TitleBandHeight() / 2, 0, 0);
-}
+QRect DialogGroupBox::FrameRect() const { return rect().adjusted(0, TitleBandHeight() / 2, 0, 0); }
 
 void DialogGroupBox::paintEvent(QPaintEvent* /*event*/) {
     QPainter painter(this);
@@ -59,9 +58,10 @@ void DialogGroupBox::paintEvent(QPaintEvent* /*event*/) {
     qDrawShadeRect(&painter, FrameRect(), palette(), true, 1, 0);
     painter.setClipping(false);
     if (!title.isEmpty()) {
-        style()->drawItemText(&painter, title, Qt::AlignLeft | Qt::AlignVCenter |
-                                                   Qt::TextSingleLine | Qt::TextShowMnemonic,
-                              palette(), isEnabled(), this->title(), QPalette::WindowText);
+        style()->drawItemText(
+            &painter, title,
+            Qt::AlignLeft | Qt::AlignVCenter | Qt::TextSingleLine | Qt::TextShowMnemonic, palette(),
+            isEnabled(), this->title(), QPalette::WindowText);
     }
 }
 

@@ -52,7 +52,7 @@ struct DeviceData {
     std::vector<UserPoint> points;
     std::uint8_t point_count = 0;
 
-    Bytes stream;  // every transfer of every database stream, in order
+    Bytes stream;                             // every transfer of every database stream, in order
     std::vector<std::size_t> transfer_sizes;  // the size of each of those transfers
     std::vector<Bytes> frames;                // every settings frame, whole
     std::vector<Bytes> unframed;  // transfers of settings connections that are not frames

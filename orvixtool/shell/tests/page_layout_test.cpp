@@ -109,9 +109,9 @@ protected:
                                g.height() - group->TitleBandHeight() - 1);
             for (int id : members) {
                 const QRect r = controls.at(id)->geometry();
-                EXPECT_TRUE(inside.contains(r)) << "control " << id << " " << Name(r)
-                                                << " is not inside group " << group_id << " "
-                                                << Name(inside);
+                EXPECT_TRUE(inside.contains(r))
+                    << "control " << id << " " << Name(r) << " is not inside group " << group_id
+                    << " " << Name(inside);
             }
         }
         // Nothing else reaches into a group, and no group into another.
@@ -140,7 +140,8 @@ protected:
                     << Name(group->rect());
             } else if (auto* label = qobject_cast<QLabel*>(control)) {
                 const QSize text = TextSize(label->font(), label->text());
-                EXPECT_LE(text.width(), label->contentsRect().width()) << label->text().toStdString();
+                EXPECT_LE(text.width(), label->contentsRect().width())
+                    << label->text().toStdString();
                 EXPECT_LE(text.height(), label->contentsRect().height());
             } else if (auto* button = qobject_cast<QAbstractButton*>(control)) {
                 QStyleOptionButton option;
@@ -164,8 +165,8 @@ protected:
                 EXPECT_LE(metrics.height(), field.height());
                 ExpectItemsReadableInTheList(combo);
             } else if (auto* bar = qobject_cast<CTextProgressCtrl*>(control)) {
-                const QString text = bar->State().ShowPercent() ? QStringLiteral("100%")
-                                                                 : bar->WindowText();
+                const QString text =
+                    bar->State().ShowPercent() ? QStringLiteral("100%") : bar->WindowText();
                 const QSize size = TextSize(bar->font(), text);
                 EXPECT_LE(size.width(), bar->width() - 2) << text.toStdString();
                 EXPECT_LE(size.height(), bar->height() - 2) << text.toStdString();
@@ -183,8 +184,8 @@ protected:
             longest = std::max(longest, metrics.horizontalAdvance(combo->itemText(i)));
         }
         // The offscreen platform complains that it cannot raise the list or grab the keyboard.
-        QtMessageHandler previous = qInstallMessageHandler(
-            [](QtMsgType, const QMessageLogContext&, const QString&) {});
+        QtMessageHandler previous =
+            qInstallMessageHandler([](QtMsgType, const QMessageLogContext&, const QString&) {});
         combo->showPopup();
         QApplication::processEvents();
         const int list_width = combo->view()->viewport()->width();
@@ -248,6 +249,7 @@ TEST_F(PageLayoutTest, GroupFrameLineRunsThroughTheTitleBand) {
     const int y = line_rows.front();
     const QRgb line = image.pixel(x, y);
     int line_under_title = 0;
-    for (int tx = title.left(); tx <= title.right(); ++tx) line_under_title += image.pixel(tx, y) == line;
+    for (int tx = title.left(); tx <= title.right(); ++tx)
+        line_under_title += image.pixel(tx, y) == line;
     EXPECT_LT(line_under_title, title.width() / 2);
 }

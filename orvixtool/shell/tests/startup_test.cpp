@@ -115,8 +115,8 @@ TEST(StartUpFailure, AWindowSystemThatDoesNotStartIsNamedWithItsReason) {
 }
 
 TEST(StartUpFailure, ANetworkLayerThatCannotBeUsedIsReportedBeforeTheWindowSystem) {
-    const ProgramRun run = RunProgram(
-        {kPath, "QT_QPA_PLATFORM=offscreen", std::string("LD_PRELOAD=") + NO_INET_SHIM});
+    const ProgramRun run =
+        RunProgram({kPath, "QT_QPA_PLATFORM=offscreen", std::string("LD_PRELOAD=") + NO_INET_SHIM});
     ExpectOneLineSaying(run, "network");
     EXPECT_NE(run.err.find("not supported"), std::string::npos) << run.err;  // EAFNOSUPPORT
 }

@@ -214,9 +214,12 @@ TEST(TextProgressCtrlRepaintTest, EveryStoringMessageRepaintsTheWholeBarBeforeIt
         intptr_t lparam;
     };
     const Case cases[] = {
-        {devod::kPbmSetPos, 40, 0},          {devod::kPbmSetBarColor, 0, kRed},
-        {devod::kPbmSetBkColor, 0, kWhite},  {devod::kPbmSetTextColor, 0, kGreen},
-        {devod::kPbmSetTextBkColor, 0, kBlue}, {devod::kPbmShowPercent, 0, 0},
+        {devod::kPbmSetPos, 40, 0},
+        {devod::kPbmSetBarColor, 0, kRed},
+        {devod::kPbmSetBkColor, 0, kWhite},
+        {devod::kPbmSetTextColor, 0, kGreen},
+        {devod::kPbmSetTextBkColor, 0, kBlue},
+        {devod::kPbmShowPercent, 0, 0},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.msg);

@@ -14,7 +14,7 @@ const SettingsRecordBytes kSettings{0x00, 0x01, 0x00, 0x01, 0x89, 0x03};
 const UserSpeedBytes kSpeeds{50, 60, 70, 80, 90};
 
 class ClassifyTest : public UsbTest {
-  protected:
+protected:
     void SetUp() override {
         device_->SetSettingsRecord(kSettings);
         device_->SetUserSpeeds(kSpeeds);
