@@ -61,6 +61,30 @@ void DatabaseRow(PageWriter& page, const ShopDatabase& db, const std::string& hr
     page.Text("</td><td>" + std::to_string((db.size + 1023) / 1024) + "&nbsp;KB</td></tr>\n");
 }
 
+// A product of the shop's accessory range, marked up as real shop pages are: nested divs, a
+// picture link, elements left unclosed (br, img, input, a paragraph) and a basket form.
+void ProductRow(PageWriter& page, std::size_t n) {
+    std::string id = std::to_string(n + 1);
+    std::string href = "/kvshop/product.php?xProd=" + id;
+    page.Text("<tr class=\"product\">\n<td class=\"pic\"><div class=\"thumb\">");
+    page.Anchor("<a href=\"" + href + "\">",
+                "<img src=\"/img/prod/" + id + ".jpg\" width=\"80\" height=\"60\" alt=\"Product " +
+                    id + "\">",
+                "</a>", href);
+    page.Text("</div></td>\n<td class=\"desc\"><div class=\"name\">");
+    page.Anchor("<a href=\"" + href + "\">", "Z31 windscreen mount, kit " + id, "</a>", href);
+    page.Text(
+        "</div>\n<div class=\"info\"><span class=\"code\">Code: ACC-" + id +
+        "</span><br>\n<span class=\"stock\">In stock</span> &middot; <em>ships in 2 days</em><br>\n"
+        "<p>Suction mount with a 12&nbsp;V lead and a spare pad. Fits every Z31 model; the lead "
+        "plugs into the side socket.\n</div></td>\n"
+        "<td class=\"price\"><div class=\"cost\"><b>&pound;" +
+        std::to_string(10 + n % 40) + ".99</b><br>\n"
+        "<form method=\"post\" action=\"/kvshop/basket.php\"><input type=\"hidden\" "
+        "name=\"xProd\" value=\"" + id + "\"><input type=\"submit\" value=\"Add to basket\">"
+        "</form></div></td>\n</tr>\n");
+}
+
 }  // namespace
 
 std::string HtmlEscape(std::string_view s) {
@@ -161,6 +185,7 @@ CataloguePageParts BuildCatalogue(const ShopConfig& cfg, bool logged_in) {
         const ShopDatabase& db = cfg.databases[i];
         DatabaseRow(page, db, DatabaseHrefFor(cfg.public_host, db), static_cast<int>(i % 3));
     }
+    for (std::size_t n = 0; n < cfg.product_rows; ++n) ProductRow(page, n);
     page.Text(
         "</table>\n"
         "<p>Choose a file to download it.</p>\n"
@@ -204,6 +229,11 @@ std::string ForgottenPasswordPage() {
 std::string StatusPage(int status) {
     return PageHead(std::to_string(status)) + "<h1>" + std::to_string(status) + " " +
            ReasonPhrase(status) + "</h1>\n" + kPageTail;
+}
+
+std::string RedirectPage(const std::string& location) {
+    return PageHead("Moved") + "<h1>Moved</h1>\n<p>This page is now <a href=\"" +
+           HtmlEscape(location) + "\">here</a>.</p>\n" + kPageTail;
 }
 
 }  // namespace z31sim

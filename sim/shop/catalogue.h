@@ -24,5 +24,6 @@ std::string LoginFailedPage();
 std::string LogoutPage();
 std::string ForgottenPasswordPage();
 std::string StatusPage(int status);
+std::string RedirectPage(const std::string& location);
 
 }  // namespace z31sim

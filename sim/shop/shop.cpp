@@ -39,7 +39,13 @@ void Validate(const ShopConfig& cfg) {
         if (!files.insert(db.file).second) fail("database file '" + db.file + "' twice");
         if (db.size == 0) fail("database '" + db.file + "' is empty");
     }
+    if (cfg.product_rows > kMaxProductRows) fail("too many product rows");
 }
+
+struct Redirect {
+    std::string location;
+    int status = 302;
+};
 
 // The knob set for `target`: its full target, else its bare path, else every path.
 template <typename Map>
@@ -110,6 +116,7 @@ struct Shop::Impl {
     std::map<std::string, bool> stall;
     std::map<std::string, bool> reset;
     std::map<std::string, int> delay;
+    std::map<std::string, Redirect> redirect;
 
     std::unique_ptr<HttpServer> server;  // last: stops before the rest goes
 };
@@ -136,6 +143,12 @@ HttpResponse Shop::Impl::Handle(const HttpRequest& req) {
             resp.body = StatusPage(it->second);
         } else {
             resp = Route(req, record.cookie);
+            if (auto it = FindKnob(redirect, req.target); it != redirect.end()) {
+                resp.status = it->second.status;
+                resp.content_type = "text/html; charset=utf-8";
+                resp.body = RedirectPage(it->second.location);
+                resp.extra_headers.emplace_back("Location", it->second.location);
+            }
         }
         if (auto it = FindKnob(truncate, req.target); it != truncate.end()) {
             resp.truncate_at = it->second;
@@ -287,6 +300,16 @@ void Shop::SetDelayMs(const std::string& path, int ms) {
     if (ms < 0) throw std::invalid_argument("shop: negative delay");
     impl_->SetKnob(impl_->delay, path, ms != 0 ? std::optional(ms) : std::nullopt);
 }
+void Shop::SetRedirect(const std::string& path, const std::string& location, int status) {
+    if (status < 300 || status > 399) {
+        throw std::invalid_argument("shop: bad redirect status " + std::to_string(status));
+    }
+    if (location.find_first_of("\r\n") != std::string::npos) {
+        throw std::invalid_argument("shop: line break in a redirect location");
+    }
+    impl_->SetKnob(impl_->redirect, path,
+                   location.empty() ? std::nullopt : std::optional(Redirect{location, status}));
+}
 void Shop::ClearFaults() {
     {
         std::lock_guard lock(impl_->mu);
@@ -295,6 +318,7 @@ void Shop::ClearFaults() {
         impl_->stall.clear();
         impl_->reset.clear();
         impl_->delay.clear();
+        impl_->redirect.clear();
     }
     impl_->Changed();
 }

@@ -35,7 +35,13 @@ struct ShopConfig {
     std::vector<ShopDatabase> databases = DefaultShopDatabases();
     std::string cookie_name = "PHPSESSID";
     std::string log_file;  // when set, each update log body is appended to it as one line
+    // Product rows added to the logged-in catalogue after the databases (a picture, nested divs,
+    // a form; no database), to give it the size of a real shop page: about 780 bytes each. At most
+    // kMaxProductRows.
+    std::size_t product_rows = 0;
 };
+
+inline constexpr std::size_t kMaxProductRows = 100000;
 
 // The bytes of a database file: byte 0 is '$', bytes 0..19 the opening message, bytes 20..1023
 // the header, then the body. The same size and seed always give the same bytes; a size under
@@ -145,6 +151,12 @@ class Shop {
     void SetReset(const std::string& path, bool on);
     // Waits this long before answering. 0 clears; throws std::invalid_argument if negative.
     void SetDelayMs(const std::string& path, int ms);
+    // Handles the request as usual (a login still makes its session and sets its cookie, a log
+    // is still recorded), then answers `status` with "Location: <location>" and a short page
+    // instead of the usual status and body; SetStatus for the same request wins. The location is
+    // sent as given: a path, an absolute address, any scheme. An empty location clears; throws
+    // std::invalid_argument unless the status is 300..399 and the location has no line break.
+    void SetRedirect(const std::string& path, const std::string& location, int status = 302);
     void ClearFaults();  // every knob above, for every path
 
     // Down: the port is closed (connections are refused) and every open connection is closed.

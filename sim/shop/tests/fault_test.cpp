@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <memory>
+#include <stdexcept>
 #include <string>
 #include <thread>
 #include <vector>
@@ -104,6 +105,41 @@ TEST_F(FaultTest, DelayHoldsOneAnswerWithoutBlockingOthers) {
     EXPECT_EQ(slow.Next(0), Event::kNothing);
     EXPECT_EQ(slow.Read(10000).status, 200);
     EXPECT_THROW(shop_.SetDelayMs(kAllPaths, -1), std::invalid_argument);
+}
+
+TEST_F(FaultTest, RedirectAnswersWithALocationAfterTheUsualHandling) {
+    shop_.SetRedirect(kLoginPath, "/kvshop/account.php");
+    Reply login = test::Fetch(shop_.Port(),
+                              test::PostRequest(kLoginPath,
+                                                "xEmailAddress=owner%40example.com"
+                                                "&xCustPassword=secret&submit=Login"));
+    EXPECT_EQ(login.status, 302);
+    EXPECT_EQ(login.Header("Location"), "/kvshop/account.php");
+    // The login was still handled: its session exists and its cookie comes with the redirect.
+    EXPECT_TRUE(shop_.IsSessionValid(login.Cookie("PHPSESSID")));
+    EXPECT_EQ(shop_.LoginAttempts().size(), 1u);
+
+    // Any location is sent as given, also for a target the shop does not know.
+    shop_.SetRedirect("/kvdb/old.hdr", "http://127.0.0.1:1/kvdb/z31uk2611.hdr", 307);
+    Reply moved = Get("/kvdb/old.hdr");
+    EXPECT_TRUE(moved.complete);
+    EXPECT_EQ(moved.status, 307);
+    EXPECT_EQ(moved.Header("Location"), "http://127.0.0.1:1/kvdb/z31uk2611.hdr");
+    EXPECT_EQ(shop_.Requests().back().status, 307);
+    EXPECT_EQ(Get(kSmallDb).status, 200);
+
+    // A status override wins; an empty location clears, and so does ClearFaults.
+    shop_.SetStatus(kLoginPath, 500);
+    EXPECT_EQ(test::Fetch(shop_.Port(), test::PostRequest(kLoginPath, "")).status, 500);
+    shop_.SetStatus(kLoginPath, 0);
+    shop_.SetRedirect("/kvdb/old.hdr", "");
+    EXPECT_EQ(Get("/kvdb/old.hdr").status, 404);
+    shop_.ClearFaults();
+    EXPECT_EQ(test::Fetch(shop_.Port(), test::PostRequest(kLoginPath, "")).status, 200);
+
+    EXPECT_THROW(shop_.SetRedirect(kLoginPath, "/x", 200), std::invalid_argument);
+    EXPECT_THROW(shop_.SetRedirect(kLoginPath, "/x", 400), std::invalid_argument);
+    EXPECT_THROW(shop_.SetRedirect(kLoginPath, "/x\r\nSet-Cookie: y=1"), std::invalid_argument);
 }
 
 TEST_F(FaultTest, DownRefusesConnectionsAndUpServesAgain) {

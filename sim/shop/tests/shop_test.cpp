@@ -31,6 +31,21 @@ ShopConfig TwoAccounts() {
     return cfg;
 }
 
+// Every anchor of a page, found independently of the page builder.
+std::vector<CatalogueLink> FindAnchors(const std::string& page) {
+    static const std::regex kAnchor("<[aA]([\\s>][^>]*)>([\\s\\S]*?)</[aA]>");
+    static const std::regex kHref("(?:href|HREF)=\"([^\"]*)\"");
+    std::vector<CatalogueLink> found;
+    for (auto it = std::sregex_iterator(page.begin(), page.end(), kAnchor);
+         it != std::sregex_iterator(); ++it) {
+        std::string attributes = (*it)[1], inner = (*it)[2];
+        std::smatch href;
+        found.push_back({inner.starts_with("<img") ? "" : std::string(Trim(inner)),
+                         std::regex_search(attributes, href, kHref) ? href[1].str() : ""});
+    }
+    return found;
+}
+
 class ShopTest : public ::testing::Test {
   protected:
     Reply Get(std::string_view target, std::string_view headers = "") {
@@ -94,17 +109,7 @@ TEST_F(ShopTest, CatalogueWithSessionListsExactlyTheReportedLinks) {
                               "<a name=\"list\">", "\n   Z31 UK 2026-12  \n</a>"}) {
         EXPECT_THAT(r.body, HasSubstr(piece));
     }
-    // Every anchor, found independently of the page builder, against CatalogueLinks().
-    static const std::regex kAnchor("<[aA]([\\s>][^>]*)>([\\s\\S]*?)</[aA]>");
-    static const std::regex kHref("(?:href|HREF)=\"([^\"]*)\"");
-    std::vector<CatalogueLink> found;
-    for (auto it = std::sregex_iterator(r.body.begin(), r.body.end(), kAnchor);
-         it != std::sregex_iterator(); ++it) {
-        std::string attributes = (*it)[1], inner = (*it)[2];
-        std::smatch href;
-        found.push_back({inner.starts_with("<img") ? "" : std::string(Trim(inner)),
-                         std::regex_search(attributes, href, kHref) ? href[1].str() : ""});
-    }
+    std::vector<CatalogueLink> found = FindAnchors(r.body);
     std::vector<CatalogueLink> links = shop_.CatalogueLinks();
     ASSERT_EQ(found.size(), links.size());
     std::vector<std::pair<std::string, std::string>> databases;
@@ -117,6 +122,30 @@ TEST_F(ShopTest, CatalogueWithSessionListsExactlyTheReportedLinks) {
                              {"Z31 UK 2026-12", "http://127.0.0.1/kvdb/z31uk2612.hdr"},
                              {"Z31 Europe 2026-12", "http://127.0.0.1/kvdb/z31eu2612.hdr"},
                              {"Z31 UK 2026-11", "http://127.0.0.1/kvdb/z31uk2611.hdr"}}));
+}
+
+TEST(ShopCatalogueTest, ProductRowsMakeAPageOfRealSizeWithEveryAnchorReported) {
+    ShopConfig cfg;
+    cfg.product_rows = 1000;
+    Shop shop(cfg);
+    std::string page = shop.CataloguePage(true);
+    EXPECT_GT(page.size(), 700u * 1000u);
+    EXPECT_LT(page.size(), 900u * 1000u);
+    std::vector<CatalogueLink> found = FindAnchors(page);
+    std::vector<CatalogueLink> links = shop.CatalogueLinks();
+    ASSERT_EQ(found.size(), links.size());
+    std::size_t databases = 0;
+    for (std::size_t i = 0; i < links.size(); ++i) {
+        EXPECT_EQ(found[i].text, links[i].text) << i;
+        EXPECT_EQ(found[i].href, links[i].href) << i;
+        databases += links[i].database;
+    }
+    EXPECT_EQ(databases, 3u);
+    EXPECT_EQ(links.size(), Shop().CatalogueLinks().size() + 2 * 1000);
+    EXPECT_EQ(shop.CataloguePage(false), Shop().CataloguePage(false));  // guests see no products
+
+    cfg.product_rows = kMaxProductRows + 1;
+    EXPECT_THROW(Shop{cfg}, std::invalid_argument);
 }
 
 TEST_F(ShopTest, LogoutEndsTheSessionOfTheCookieSent) {
