@@ -8,7 +8,7 @@
 #include <fstream>
 #include <sstream>
 
-#include "orvixtool/web/tests/test_env.h"
+#include "orvixtool/testsupport/test_env.h"
 #include "sim/shop/z31shop.h"
 
 namespace devod {
@@ -16,6 +16,7 @@ namespace {
 
 namespace fs = std::filesystem;
 using ::testing::HasSubstr;
+using ::testing::Not;
 using ::testing::internal::CaptureStdout;
 using ::testing::internal::GetCapturedStdout;
 
@@ -27,6 +28,14 @@ std::string ReadFile(const std::string& name) {
 
 void WriteFile(const std::string& name, const std::string& text) {
     std::ofstream(name, std::ios::binary) << text;
+}
+
+// What a call printed on standard output.
+template <typename Call>
+std::string Printed(Call call) {
+    CaptureStdout();
+    call();
+    return GetCapturedStdout();
 }
 
 class ShopTest : public ::testing::Test {
@@ -93,6 +102,7 @@ TEST_F(ShopTest, DownloadReplacesTheLocalFileOrMovesItAside) {
     ASSERT_TRUE(client_.DownloadUrl(https, "tmpDB"));
     EXPECT_TRUE(ReadFile("tmpDB") == DbBytes(0));
     EXPECT_FALSE(fs::exists("DEL_tmpDB"));
+    EXPECT_FALSE(fs::exists("tmpDB.part"));
 
     // unlink() cannot remove a non-empty directory, whoever runs the test: moved aside.
     fs::remove("tmpDB");
@@ -102,7 +112,7 @@ TEST_F(ShopTest, DownloadReplacesTheLocalFileOrMovesItAside) {
     EXPECT_TRUE(ReadFile("tmpDB") == DbBytes(1));
     EXPECT_TRUE(fs::is_directory("DEL_tmpDB/inside"));
 
-    // Neither deleted nor moved aside: the file cannot be created.
+    // Neither replaced nor moved aside: the download cannot be put in place.
     fs::remove("tmpDB");
     fs::create_directories("tmpDB/inside");
     try {
@@ -111,6 +121,15 @@ TEST_F(ShopTest, DownloadReplacesTheLocalFileOrMovesItAside) {
     } catch (const FileError& error) {
         EXPECT_THAT(error.what(), HasSubstr("\"tmpDB\": Is a directory"));
     }
+    EXPECT_TRUE(fs::is_directory("tmpDB/inside"));
+    EXPECT_FALSE(fs::exists("tmpDB.part"));
+
+    // The ".part" file cannot be created: the old file stays.
+    fs::remove_all("tmpDB");
+    WriteFile("tmpDB", "old");
+    fs::create_directories("tmpDB.part/inside");
+    EXPECT_THROW(client_.DownloadFile("127.0.0.1", DbPath(1), "tmpDB"), FileError);
+    EXPECT_EQ(ReadFile("tmpDB"), "old");
 }
 
 TEST_F(ShopTest, FailedAnswersLeaveTheOldFile) {
@@ -126,24 +145,120 @@ TEST_F(ShopTest, FailedAnswersLeaveTheOldFile) {
     EXPECT_EQ(client_.GetPage(z31sim::kCataloguePath), "");
 }
 
-TEST_F(ShopTest, BrokenTransfersKeepWhatArrivedAndPrintTheError) {
+TEST_F(ShopTest, BrokenTransfersFailKeepTheOldFileAndPrintTheError) {
+    WriteFile("tmpDB", "the previous database");
     shop_.SetTruncate(DbPath(0), 5000);
     shop_.SetTruncate(z31sim::kCataloguePath, 100);
-    CaptureStdout();
-    EXPECT_TRUE(client_.DownloadFile("127.0.0.1", DbPath(0), "tmpDB"));
-    EXPECT_EQ(GetCapturedStdout().size(), 63u);  // "%63s", no line end
-    EXPECT_EQ(ReadFile("tmpDB"), DbBytes(0).substr(0, 5000));
-    CaptureStdout();
-    EXPECT_EQ(client_.GetPage(z31sim::kCataloguePath), shop_.CataloguePage(false).substr(0, 100));
-    EXPECT_EQ(GetCapturedStdout().size(), 63u);
+    std::string printed =
+        Printed([&] { EXPECT_FALSE(client_.DownloadFile("127.0.0.1", DbPath(0), "tmpDB")); });
+    EXPECT_EQ(printed.size(), 63u);  // "%63s", no line end
+    EXPECT_EQ(ReadFile("tmpDB"), "the previous database");
+    EXPECT_FALSE(fs::exists("tmpDB.part"));
+    // A cut page is no page: links are not looked for in half of one.
+    printed = Printed([&] { EXPECT_EQ(client_.GetPage(z31sim::kCataloguePath), ""); });
+    EXPECT_EQ(printed.size(), 63u);
 
-    // A stalled server: nothing received, the old file kept.
-    shop_.SetStall(z31sim::kAllPaths, true);
-    CaptureStdout();
-    EXPECT_FALSE(client_.DownloadFile("127.0.0.1", DbPath(1), "tmpDB"));
-    EXPECT_EQ(client_.GetPage(z31sim::kCataloguePath), "");
-    EXPECT_EQ(GetCapturedStdout().size(), 126u);
-    EXPECT_EQ(ReadFile("tmpDB"), DbBytes(0).substr(0, 5000));
+    // A reset before any answer and a stalled server (cut by the stall rule after 1 s).
+    shop_.ClearFaults();
+    shop_.SetReset(DbPath(1), true);
+    shop_.SetStall(z31sim::kCataloguePath, true);
+    printed = Printed([&] {
+        EXPECT_FALSE(client_.DownloadFile("127.0.0.1", DbPath(1), "tmpDB"));
+        EXPECT_EQ(client_.GetPage(z31sim::kCataloguePath), "");
+    });
+    EXPECT_EQ(printed.size(), 126u);
+    EXPECT_THAT(printed, HasSubstr("too slow"));
+    EXPECT_EQ(ReadFile("tmpDB"), "the previous database");
+    EXPECT_FALSE(fs::exists("tmpDB.part"));
+}
+
+TEST_F(ShopTest, RedirectedLoginIsFollowedAndItsSessionKept) {
+    // The usual shop answer to a login: the session cookie with a redirect to the account page.
+    shop_.SetRedirect(z31sim::kLoginPath, z31sim::kForgottenPasswordPath);
+    ASSERT_TRUE(client_.Login("owner@example.com", "secret"));
+    std::vector<z31sim::ShopRequest> requests = shop_.Requests();
+    ASSERT_EQ(requests.size(), 3u);
+    EXPECT_EQ(requests[1].status, 302);
+    EXPECT_EQ(requests[2].method + " " + requests[2].target,
+              std::string("GET ") + z31sim::kForgottenPasswordPath);  // a GET after the POST
+    EXPECT_EQ(requests[2].body, "");
+    EXPECT_EQ(CHttpClient::FindLink(client_.GetLinks(z31sim::kCataloguePath), Db(1).name),
+              shop_.DatabaseHref(Db(1)));
+
+    // Judged by the last answer.
+    shop_.SetRedirect(z31sim::kLoginPath, "/kvshop/gone.php");
+    EXPECT_FALSE(client_.Login("owner@example.com", "secret"));
+    // A page read through a redirect is the page it leads to.
+    shop_.SetRedirect("/kvshop/old.php", z31sim::kForgottenPasswordPath, 301);
+    EXPECT_EQ(client_.GetPage("/kvshop/old.php"), client_.GetPage(z31sim::kForgottenPasswordPath));
+}
+
+TEST_F(ShopTest, RedirectedDownloadsArriveByteForByteWithinTenHops) {
+    WriteFile("tmpDB", "old");
+    shop_.SetRedirect("/kvdb/moved.hdr", shop_.BaseUrl() + DbPath(0), 303);
+    ASSERT_TRUE(client_.DownloadFile("127.0.0.1", "/kvdb/moved.hdr", "tmpDB"));
+    EXPECT_TRUE(ReadFile("tmpDB") == DbBytes(0));
+
+    // /hop/0 -> /hop/1 -> ... -> /hop/10 -> the file: eleven redirects from /hop/0, ten from /hop/1.
+    for (int i = 0; i < 11; ++i) {
+        std::string next = i < 10 ? "/hop/" + std::to_string(i + 1) : DbPath(1);
+        shop_.SetRedirect("/hop/" + std::to_string(i), next, 307);
+    }
+    ASSERT_TRUE(client_.DownloadFile("127.0.0.1", "/hop/1", "tmpDB"));
+    EXPECT_TRUE(ReadFile("tmpDB") == DbBytes(1));
+    std::string printed =
+        Printed([&] { EXPECT_FALSE(client_.DownloadFile("127.0.0.1", "/hop/0", "tmpDB")); });
+    EXPECT_THAT(printed, HasSubstr("Maximum (10) redirects"));
+    EXPECT_TRUE(ReadFile("tmpDB") == DbBytes(1));
+    // A login that goes round in circles is an internet failure, as one that cannot connect.
+    shop_.SetRedirect(z31sim::kLoginPath, z31sim::kLoginPath);
+    EXPECT_THROW(client_.Login("owner@example.com", "secret"), InternetError);
+}
+
+TEST_F(ShopTest, RedirectsElsewhereThanHttpAreNotFollowedAndChangeNothing) {
+    WriteFile("tmpDB", "old");
+    for (std::string location :
+         {"ftp://127.0.0.1/kvdb/z31uk2612.hdr", "file:///etc/hostname", "gopher://127.0.0.1/"}) {
+        shop_.SetRedirect(DbPath(0), location);
+        std::string printed = Printed([&] {
+            EXPECT_FALSE(client_.DownloadFile("127.0.0.1", DbPath(0), "tmpDB")) << location;
+        });
+        EXPECT_THAT(printed, HasSubstr("not supported")) << location;
+        EXPECT_EQ(ReadFile("tmpDB"), "old");
+    }
+    shop_.SetRedirect(z31sim::kCataloguePath, "file:///etc/hostname");
+    Printed([&] { EXPECT_EQ(client_.GetPage(z31sim::kCataloguePath), ""); });
+
+    // https is followed (this shop speaks plain HTTP, so it fails there, in the TLS handshake).
+    shop_.SetRedirect(DbPath(0), "https://127.0.0.1:" + std::to_string(shop_.Port()) + DbPath(0));
+    std::string printed =
+        Printed([&] { EXPECT_FALSE(client_.DownloadFile("127.0.0.1", DbPath(0), "tmpDB")); });
+    EXPECT_THAT(printed, Not(HasSubstr("not supported")));
+    // A redirect that ends in a failed answer leaves the file alone too.
+    shop_.SetRedirect(DbPath(0), "/kvdb/nothere.hdr");
+    EXPECT_FALSE(client_.DownloadFile("127.0.0.1", DbPath(0), "tmpDB"));
+    EXPECT_EQ(ReadFile("tmpDB"), "old");
+    EXPECT_FALSE(fs::exists("tmpDB.part"));
+}
+
+TEST(ShopCatalogueTest, APageOfRealSizeIsRead) {
+    webtest::ConfigHome home;
+    z31sim::ShopConfig cfg;
+    cfg.product_rows = 1400;  // about 1.1 MB
+    z31sim::Shop shop(cfg);
+    webtest::ScopedEnv host("DEVOD_WEB_HOST", "127.0.0.1");
+    webtest::ScopedEnv port("DEVOD_WEB_PORT", std::to_string(shop.Port()));
+    CHttpClient client;
+    ASSERT_TRUE(client.Login("owner@example.com", "secret"));
+    ASSERT_GT(shop.CataloguePage(true).size(), 1000000u);
+    LinkList links = client.GetLinks(z31sim::kCataloguePath);
+    EXPECT_GE(links.size(), shop.CatalogueLinks().size());
+    for (const z31sim::ShopDatabase& db :
+         std::vector(cfg.databases.begin() + 1, cfg.databases.end())) {
+        EXPECT_EQ(CHttpClient::FindLink(links, db.name), shop.DatabaseHref(db));
+    }
+    EXPECT_EQ(CHttpClient::FindLink(links, "Z31 windscreen mount, kit 1400"),
+              "/kvshop/product.php?xProd=1400");
 }
 
 TEST_F(ShopTest, SendLogPostsTheFields) {
