@@ -9,6 +9,7 @@ packages=(
     libgtest-dev libgmock-dev googletest
     qt6-base-dev libgl-dev fonts-dejavu-core fonts-dejavu-extra
     libcurl4-openssl-dev libhtmlcxx-dev
+    clang-format git
 )
 
 # The run command without a display also needs a virtual display and screenshot tools.
