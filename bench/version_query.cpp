@@ -32,8 +32,9 @@ int main(int argc, char** argv) {
         if (ReqGetFWVersion(4) != 1) return 1;
         // Spin on the state so that the measurement adds no polling delay of its own.
         while (GetQueryState(4) != 2) std::this_thread::yield();
-        double ms = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() -
-                                                              start).count();
+        double ms =
+            std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start)
+                .count();
         if (GetQueryResult(4) != 1) {
             std::fprintf(stderr, "query %d failed\n", i);
             return 1;
@@ -44,8 +45,9 @@ int main(int argc, char** argv) {
     std::sort(overhead.begin(), overhead.end());
     double median = overhead[overhead.size() / 2];
     double worst = overhead.back();
-    std::printf("version query beyond the 100 ms pause: median %.2f ms, worst %.2f ms over %d "
-                "queries (goal < 5 ms): %s\n",
-                median, worst, count, median < 5.0 ? "met" : "NOT met");
+    std::printf(
+        "version query beyond the 100 ms pause: median %.2f ms, worst %.2f ms over %d "
+        "queries (goal < 5 ms): %s\n",
+        median, worst, count, median < 5.0 ? "met" : "NOT met");
     return median < 5.0 ? 0 : 1;
 }

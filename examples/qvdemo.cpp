@@ -29,9 +29,10 @@ class Simulator {
 public:
     Simulator(const std::string& program, const std::string& port_dir) {
         std::string port = std::to_string(kPort);
-        const char* argv[] = {program.c_str(), "--port-dir", port_dir.c_str(), "--port",
-                              port.c_str(), "--mode", "download", "--nmea-baud", "115200",
-                              "--command-baud", "115200", "--id", "Z40P012", nullptr};
+        const char* argv[] = {program.c_str(), "--port-dir",     port_dir.c_str(), "--port",
+                              port.c_str(),    "--mode",         "download",       "--nmea-baud",
+                              "115200",        "--command-baud", "115200",         "--id",
+                              "Z40P012",       nullptr};
         if (posix_spawn(&pid_, program.c_str(), nullptr, nullptr, const_cast<char**>(argv),
                         environ) != 0) {
             pid_ = -1;

@@ -11,7 +11,7 @@ namespace z31sim {
 // when it arrives later. A line longer than kMaxLine keeps its first kMaxLine bytes, so a host
 // that never sends "\r" cannot make the buffer grow without bound.
 class LineAssembler {
-  public:
+public:
     static constexpr std::size_t kMaxLine = 4096;
 
     // Takes one received byte; returns the line it completes, without its ending.
@@ -19,7 +19,7 @@ class LineAssembler {
     // Forgets a partly received line.
     void Reset();
 
-  private:
+private:
     std::string partial_;
     bool after_cr_ = false;
 };

@@ -12,7 +12,7 @@ std::string NmeaSentence(std::string_view body);
 
 // A vehicle driving slowly along a gentle curve, one fix per second of simulated time.
 class NmeaTrack {
-  public:
+public:
     NmeaTrack(std::time_t start_utc, double lat_deg, double lon_deg);
 
     // The sentences of one fix ($GPGGA, $GPRMC, $GPGSA, then three $GPGSV), after which the
@@ -22,7 +22,7 @@ class NmeaTrack {
     double latitude() const { return lat_; }
     double longitude() const { return lon_; }
 
-  private:
+private:
     std::string Gga(const std::tm& utc) const;
     std::string Rmc(const std::tm& utc) const;
     std::string Gsa() const;

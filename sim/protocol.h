@@ -11,7 +11,7 @@
 namespace z31sim {
 
 class Protocol {
-  public:
+public:
     explicit Protocol(const DeviceConfig& cfg);
 
     // Runs one command line (without its "\r") and returns the bytes to answer with; empty when
@@ -22,7 +22,7 @@ class Protocol {
     // The line speed the device listens and talks at in the current mode.
     int LineBaud() const;
 
-  private:
+private:
     using Handler = std::string (*)(Protocol& self, const std::string& line);
     // One command: in which mode it is understood, its text, and what it does. Adding a command
     // is adding a row to the table in protocol.cpp.

@@ -13,7 +13,7 @@
 namespace z31sim {
 
 class PtyLine {
-  public:
+public:
     // Opens the pty, puts the slave in raw mode and links `link_path` to it. Throws
     // std::runtime_error naming what failed.
     explicit PtyLine(std::string link_path);
@@ -43,7 +43,7 @@ class PtyLine {
     // link. Safe to call twice.
     void Close();
 
-  private:
+private:
     void MakeLink();
     void RemoveLink();
 

@@ -20,7 +20,7 @@ struct TxChunk {
 // A single line keeps its order: nothing queued later goes out before what is already queued,
 // even when it is due earlier.
 class TxQueue {
-  public:
+public:
     // Queues the pieces to go out from `start` on, one every `gap`.
     void Schedule(Clock::time_point start, const std::vector<std::string>& pieces,
                   Clock::duration gap, int baud);
@@ -30,7 +30,7 @@ class TxQueue {
     std::optional<TxChunk> PopDue(Clock::time_point now);
     bool empty() const { return chunks_.empty(); }
 
-  private:
+private:
     std::deque<TxChunk> chunks_;
 };
 

@@ -8,7 +8,7 @@
 namespace z31sim {
 
 class UniqueFd {
-  public:
+public:
     UniqueFd() = default;
     explicit UniqueFd(int fd) : fd_(fd) {}
     ~UniqueFd() { Reset(); }
@@ -30,7 +30,7 @@ class UniqueFd {
         fd_ = -1;
     }
 
-  private:
+private:
     int fd_ = -1;
 };
 

@@ -31,7 +31,7 @@ struct DeviceConfig {
 // while its line speed differs are lost (DroppedBytes), and so is what the device sends then
 // (LostSentBytes). Every setter may be called at any time from any thread.
 class Device {
-  public:
+public:
     // Creates the pty and the link <port_dir>/com<N>, then starts the device thread.
     // Throws std::invalid_argument for a bad configuration and std::runtime_error when the pty
     // or the link cannot be made.
@@ -72,7 +72,7 @@ class Device {
     std::size_t DroppedBytes() const;   // bytes that arrived at the wrong line speed
     std::size_t LostSentBytes() const;  // bytes not delivered: wrong speed or host not reading
 
-  private:
+private:
     struct Impl;
     std::unique_ptr<Impl> impl_;
 };
@@ -80,7 +80,7 @@ class Device {
 // A temporary port folder (mkdtemp under $TMPDIR or /tmp), removed with whatever links it holds
 // on destruction.
 class PortDir {
-  public:
+public:
     PortDir();  // throws std::runtime_error on failure
     ~PortDir();
     PortDir(const PortDir&) = delete;
@@ -88,7 +88,7 @@ class PortDir {
 
     const std::string& path() const { return path_; }
 
-  private:
+private:
     std::string path_;
 };
 

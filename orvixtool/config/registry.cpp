@@ -18,8 +18,8 @@ constexpr std::string_view kDwordTag = "dword:";
 constexpr std::string_view kStringTag = "sz:";
 
 bool IsNameChar(char c) {
-    return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') ||
-           c == '_' || c == '-' || c == '.' || c == ' ';
+    return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '_' ||
+           c == '-' || c == '.' || c == ' ';
 }
 
 bool IsValidName(const std::string& name) {

@@ -13,13 +13,13 @@
 namespace devod {
 
 using RegResult = long;
-inline constexpr RegResult kRegSuccess = 0;           // ERROR_SUCCESS
-inline constexpr RegResult kRegFileNotFound = 2;      // ERROR_FILE_NOT_FOUND: no such value
-inline constexpr RegResult kRegAccessDenied = 5;      // ERROR_ACCESS_DENIED: file unusable
-inline constexpr RegResult kRegInvalidHandle = 6;     // ERROR_INVALID_HANDLE: key not open
-inline constexpr RegResult kRegInvalidData = 13;      // ERROR_INVALID_DATA: other type stored
-inline constexpr RegResult kRegInvalidParameter = 87; // ERROR_INVALID_PARAMETER
-inline constexpr RegResult kRegMoreData = 234;        // ERROR_MORE_DATA: buffer too small
+inline constexpr RegResult kRegSuccess = 0;            // ERROR_SUCCESS
+inline constexpr RegResult kRegFileNotFound = 2;       // ERROR_FILE_NOT_FOUND: no such value
+inline constexpr RegResult kRegAccessDenied = 5;       // ERROR_ACCESS_DENIED: file unusable
+inline constexpr RegResult kRegInvalidHandle = 6;      // ERROR_INVALID_HANDLE: key not open
+inline constexpr RegResult kRegInvalidData = 13;       // ERROR_INVALID_DATA: other type stored
+inline constexpr RegResult kRegInvalidParameter = 87;  // ERROR_INVALID_PARAMETER
+inline constexpr RegResult kRegMoreData = 234;         // ERROR_MORE_DATA: buffer too small
 
 // The INI file the registry lives in (not created by this call); empty when neither
 // XDG_CONFIG_HOME nor HOME says where the user's configuration goes.

@@ -74,9 +74,7 @@ public:
     explicit operator bool() const { return valid(); }
     // Gives the handle up without closing it.
     OsHandle release() { return std::exchange(handle_, kInvalidHandle); }
-    void reset(OsHandle handle = kInvalidHandle) {
-        CloseHandle(std::exchange(handle_, handle));
-    }
+    void reset(OsHandle handle = kInvalidHandle) { CloseHandle(std::exchange(handle_, handle)); }
 
 private:
     OsHandle handle_ = kInvalidHandle;

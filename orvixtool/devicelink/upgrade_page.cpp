@@ -30,8 +30,8 @@ UpgradePage::UpgradePage(IPrompt& prompt, ConnectionModel& connection, IWebPromp
     logic_->OnInitDialog();
 
     // The two large buttons use a bold face: Tahoma, 15 pixels high, where installed.
-    bold_font_.setFamilies({QStringLiteral("Tahoma"), QStringLiteral("DejaVu Sans"),
-                            QStringLiteral("Sans Serif")});
+    bold_font_.setFamilies(
+        {QStringLiteral("Tahoma"), QStringLiteral("DejaVu Sans"), QStringLiteral("Sans Serif")});
     bold_font_.setPixelSize(15);
     bold_font_.setWeight(QFont::Bold);
     for (int id : {1009, 1017}) Control(id)->setFont(bold_font_);

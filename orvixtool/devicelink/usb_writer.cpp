@@ -24,15 +24,14 @@ void UsbWriter::Join() {
 UsbWriter::Attempt UsbWriter::WritePipe(OsHandle pipe, const uint8_t* data, size_t size) {
     if (WriteFile(pipe, data, size)) return Attempt::kWritten;
     switch (errno) {
-        case EPIPE:         // the device closed its end
+        case EPIPE:  // the device closed its end
         case ECONNRESET:
         case ENOTCONN:
         case ECONNREFUSED:
-        case ENODEV:        // the device vanished under the handle
+        case ENODEV:  // the device vanished under the handle
         case ENXIO:
-        case EBADF:
-            return Attempt::kDeviceGone;
-        default:            // busy or slow (a send time-out): worth another attempt
+        case EBADF: return Attempt::kDeviceGone;
+        default:  // busy or slow (a send time-out): worth another attempt
             return Attempt::kFailed;
     }
 }

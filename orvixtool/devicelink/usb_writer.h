@@ -45,8 +45,8 @@ public:
 
     // Takes the whole file and the open pipe; the thread frees the one and closes the other.
     // False when a thread could not be started (the pipe is then closed here).
-    bool Start(std::vector<uint8_t> file, UniquePipe pipe, NotifyFn notify,
-               WriteFn write = nullptr, PresentFn present = nullptr);
+    bool Start(std::vector<uint8_t> file, UniquePipe pipe, NotifyFn notify, WriteFn write = nullptr,
+               PresentFn present = nullptr);
     // The pipe's write, with a failure that means the device has gone told apart.
     static Attempt WritePipe(OsHandle pipe, const uint8_t* data, size_t size);
     uint32_t BytesSent() const { return sent_.load(std::memory_order_acquire); }

@@ -47,9 +47,8 @@ void ShowDistance(devod::IControls& controls, int id, int metres) {
 CUserSettingDlg::CUserSettingDlg(devod::IControls& controls, devod::IPrompt& prompt,
                                  devod::ConnectionModel& connection)
     : controls_(controls), prompt_(prompt), connection_(connection) {
-    connection_.AddListener([this](const devod::ConnectionModel& model) {
-        OnConnectionChanged(model);
-    });
+    connection_.AddListener(
+        [this](const devod::ConnectionModel& model) { OnConnectionChanged(model); });
     connection_.SetConnectedHandler([this] {
         if (connection_.Kind() != devod::kUsbConnection) return;
         ReadSettings();

@@ -20,13 +20,32 @@ class CUserSettingDlg {
 public:
     // Control ids of the page.
     enum : int {
-        kIdUserSpeed1 = 1020, kIdUserSpeed2, kIdUserSpeed3, kIdUserSpeed4, kIdUserSpeed5,
-        kIdSpeedRead = 1030, kIdSpeedWrite = 1031,
-        kIdDistanceBar1 = 1034, kIdDistanceBar2 = 1035, kIdDistanceLabel1 = 1036,
-        kIdDistanceLabel2 = 1037, kIdWarningMode = 1038, kIdModeRead = 1039, kIdModeSave = 1040,
-        kIdExport = 1089, kIdKmh = 1078, kIdMph = 1080, kIdUnitRead = 1081, kIdUnitWrite = 1082,
-        kIdSummerGroup = 1009, kIdSummerOn = 1000, kIdSummerOff = 1001,
-        kIdClockDisplay = 1002, kIdTimeZone = 1060, kIdTimeRead = 1062, kIdTimeSave = 1063,
+        kIdUserSpeed1 = 1020,
+        kIdUserSpeed2,
+        kIdUserSpeed3,
+        kIdUserSpeed4,
+        kIdUserSpeed5,
+        kIdSpeedRead = 1030,
+        kIdSpeedWrite = 1031,
+        kIdDistanceBar1 = 1034,
+        kIdDistanceBar2 = 1035,
+        kIdDistanceLabel1 = 1036,
+        kIdDistanceLabel2 = 1037,
+        kIdWarningMode = 1038,
+        kIdModeRead = 1039,
+        kIdModeSave = 1040,
+        kIdExport = 1089,
+        kIdKmh = 1078,
+        kIdMph = 1080,
+        kIdUnitRead = 1081,
+        kIdUnitWrite = 1082,
+        kIdSummerGroup = 1009,
+        kIdSummerOn = 1000,
+        kIdSummerOff = 1001,
+        kIdClockDisplay = 1002,
+        kIdTimeZone = 1060,
+        kIdTimeRead = 1062,
+        kIdTimeSave = 1063,
     };
     // The eleven device controls, enabled and disabled together, in this order.
     static constexpr std::array<int, 11> kDeviceControls = {1002, 1060, 1081, 1082, 1062, 1063,
@@ -51,8 +70,8 @@ public:
 
     // The device operations. Each does nothing, and changes nothing, unless a device is connected
     // over USB and free.
-    void ReadSettings();     // settings record read
-    void ReadUserSpeeds();   // user speed read
+    void ReadSettings();    // settings record read
+    void ReadUserSpeeds();  // user speed read
     void SaveWarningMode();
     void SaveLocalTime();
     void SaveSpeedUnit();

@@ -104,8 +104,8 @@ QLabel* DialogPage::AddStatic(int id, const QString& text, int x, int y, int w, 
     return label;
 }
 
-QLineEdit* DialogPage::AddEdit(int id, int x, int y, int w, int h, bool read_only,
-                               bool digits_only, bool right_aligned) {
+QLineEdit* DialogPage::AddEdit(int id, int x, int y, int w, int h, bool read_only, bool digits_only,
+                               bool right_aligned) {
     auto* edit = Place(new QLineEdit(this), id, x, y, w, h);
     edit->setReadOnly(read_only);
     if (digits_only) {
@@ -155,22 +155,33 @@ QComboBox* DialogPage::Combo(int id) const { return qobject_cast<QComboBox*>(Con
 void DialogPage::SetText(int id, const std::string& text) {
     QWidget* w = Control(id);
     QString value = FromStd(text);
-    if (auto* edit = qobject_cast<QLineEdit*>(w)) edit->setText(value);
-    else if (auto* label = qobject_cast<QLabel*>(w)) label->setText(value);
-    else if (auto* group = qobject_cast<QGroupBox*>(w)) group->setTitle(value);
-    else if (auto* button = qobject_cast<QAbstractButton*>(w)) button->setText(ButtonText(value));
-    else if (auto* bar = qobject_cast<CTextProgressCtrl*>(w)) bar->SetWindowText(value);
+    if (auto* edit = qobject_cast<QLineEdit*>(w))
+        edit->setText(value);
+    else if (auto* label = qobject_cast<QLabel*>(w))
+        label->setText(value);
+    else if (auto* group = qobject_cast<QGroupBox*>(w))
+        group->setTitle(value);
+    else if (auto* button = qobject_cast<QAbstractButton*>(w))
+        button->setText(ButtonText(value));
+    else if (auto* bar = qobject_cast<CTextProgressCtrl*>(w))
+        bar->SetWindowText(value);
 }
 
 std::string DialogPage::GetText(int id) const {
     QWidget* w = Control(id);
     QString value;
-    if (auto* edit = qobject_cast<QLineEdit*>(w)) value = edit->text();
-    else if (auto* label = qobject_cast<QLabel*>(w)) value = label->text();
-    else if (auto* group = qobject_cast<QGroupBox*>(w)) value = group->title();
-    else if (auto* button = qobject_cast<QAbstractButton*>(w)) value = button->text();
-    else if (auto* bar = qobject_cast<CTextProgressCtrl*>(w)) value = bar->WindowText();
-    else if (auto* combo = qobject_cast<QComboBox*>(w)) value = combo->currentText();
+    if (auto* edit = qobject_cast<QLineEdit*>(w))
+        value = edit->text();
+    else if (auto* label = qobject_cast<QLabel*>(w))
+        value = label->text();
+    else if (auto* group = qobject_cast<QGroupBox*>(w))
+        value = group->title();
+    else if (auto* button = qobject_cast<QAbstractButton*>(w))
+        value = button->text();
+    else if (auto* bar = qobject_cast<CTextProgressCtrl*>(w))
+        value = bar->WindowText();
+    else if (auto* combo = qobject_cast<QComboBox*>(w))
+        value = combo->currentText();
     return value.toStdString();
 }
 

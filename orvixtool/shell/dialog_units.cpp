@@ -34,8 +34,9 @@ QFont DialogFont() {
     static const QString kPreferred[] = {QStringLiteral("DejaVu Sans Condensed"),
                                          QStringLiteral("DejaVu Sans")};
     QFont font;
-    auto found = std::find_if(std::begin(kPreferred), std::end(kPreferred),
-                              [](const QString& family) { return QFontDatabase::hasFamily(family); });
+    auto found =
+        std::find_if(std::begin(kPreferred), std::end(kPreferred),
+                     [](const QString& family) { return QFontDatabase::hasFamily(family); });
     if (found != std::end(kPreferred)) {
         font.setFamily(*found);
     } else {

@@ -64,7 +64,7 @@ protected:
 private:
     devod::IPrompt& prompt_;
     devod::ConnectionModel connection_;  // outlives both pages, which observe it
-    QWidget* tab_control_ = nullptr;  // control 1004: the tab bar with the pages below it
+    QWidget* tab_control_ = nullptr;     // control 1004: the tab bar with the pages below it
     QTabBar* tab_bar_ = nullptr;
     QLineEdit* label_ = nullptr;
     QLineEdit* status_ = nullptr;

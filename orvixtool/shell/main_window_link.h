@@ -12,7 +12,7 @@ inline constexpr char kAppTitle[] = "DevodTool";
 class IMainWindow {
 public:
     virtual ~IMainWindow() = default;
-    virtual void SetStatus(const std::string& text) = 0;         // control 1002
+    virtual void SetStatus(const std::string& text) = 0;  // control 1002
     virtual std::string Status() const = 0;
     virtual void SetConnectionLabel(const std::string& text) = 0;  // control 1001
     virtual std::string ConnectionLabel() const = 0;

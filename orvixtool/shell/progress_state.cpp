@@ -37,9 +37,7 @@ intptr_t ProgressState::Handle(unsigned msg, uintptr_t wparam, intptr_t lparam, 
             result = SetPos(LowInt32(wparam));
             paint_now = true;
             break;
-        case kPbmSetRange32:
-            result = SetRange(LowInt32(wparam), LowInt32(lparam_bits));
-            break;
+        case kPbmSetRange32: result = SetRange(LowInt32(wparam), LowInt32(lparam_bits)); break;
         case kPbmSetBarColor:
             result = SetBarColour(static_cast<ColorRef>(lparam_bits));
             paint_now = true;
@@ -60,8 +58,7 @@ intptr_t ProgressState::Handle(unsigned msg, uintptr_t wparam, intptr_t lparam, 
             result = SetShowPercent(wparam != 0) ? 1 : 0;
             paint_now = true;
             break;
-        default:
-            break;
+        default: break;
     }
     if (repaint) *repaint = paint_now;
     return result;
@@ -92,9 +89,13 @@ ColorRef ProgressState::SetBarColour(ColorRef colour) { return std::exchange(bar
 
 ColorRef ProgressState::SetBkColour(ColorRef colour) { return std::exchange(bk_colour_, colour); }
 
-ColorRef ProgressState::SetTextColour(ColorRef colour) { return std::exchange(text_colour_, colour); }
+ColorRef ProgressState::SetTextColour(ColorRef colour) {
+    return std::exchange(text_colour_, colour);
+}
 
-ColorRef ProgressState::SetTextBkColour(ColorRef colour) { return std::exchange(text_bk_colour_, colour); }
+ColorRef ProgressState::SetTextBkColour(ColorRef colour) {
+    return std::exchange(text_bk_colour_, colour);
+}
 
 bool ProgressState::SetShowPercent(bool show) { return std::exchange(show_percent_, show); }
 

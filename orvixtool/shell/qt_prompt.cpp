@@ -20,12 +20,8 @@ int QtPrompt::MessageBox(const std::string& text, const std::string& caption, un
         default: break;
     }
     switch (style & 0xF) {
-        case kMbYesNo:
-            box.setStandardButtons(QMessageBox::Yes | QMessageBox::No);
-            break;
-        case kMbOkCancel:
-            box.setStandardButtons(QMessageBox::Ok | QMessageBox::Cancel);
-            break;
+        case kMbYesNo: box.setStandardButtons(QMessageBox::Yes | QMessageBox::No); break;
+        case kMbOkCancel: box.setStandardButtons(QMessageBox::Ok | QMessageBox::Cancel); break;
         default: box.setStandardButtons(QMessageBox::Ok); break;
     }
     switch (box.exec()) {

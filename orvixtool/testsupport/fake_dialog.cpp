@@ -36,8 +36,10 @@ void FakeControls::ComboDelete(int id, int index) {
     auto& c = controls_[id];
     if (index < 0 || index >= static_cast<int>(c.items.size())) return;
     c.items.erase(c.items.begin() + index);
-    if (c.selection == index) c.selection = -1;
-    else if (c.selection > index) --c.selection;
+    if (c.selection == index)
+        c.selection = -1;
+    else if (c.selection > index)
+        --c.selection;
 }
 
 std::string FakeControls::ComboText(int id, int index) const {

@@ -80,8 +80,12 @@ public:
     };
     void AnswerBox(int answer) { box_answers_.push_back(answer); }
     void AnswerFile(std::optional<std::string> path) { file_answers_.push_back(std::move(path)); }
-    void AnswerLogin(std::optional<LoginInput> input) { login_answers_.push_back(std::move(input)); }
-    void AnswerSelect(std::optional<std::string> name) { select_answers_.push_back(std::move(name)); }
+    void AnswerLogin(std::optional<LoginInput> input) {
+        login_answers_.push_back(std::move(input));
+    }
+    void AnswerSelect(std::optional<std::string> name) {
+        select_answers_.push_back(std::move(name));
+    }
 
     int MessageBox(const std::string& text, const std::string& caption, unsigned style) override;
     std::optional<std::string> FileDialog(const FileDialogRequest& request) override;

@@ -40,8 +40,8 @@ struct PagesHarness {
     // The pages are made in the program's order: the Upgrade page first, so that it shows a change
     // of the connection before the settings page does.
     PagesHarness() {
-        upgrade = std::make_unique<CUpgradeDlgHttp>(upgrade_controls, timers, prompt, prompt,
-                                                    connection);
+        upgrade =
+            std::make_unique<CUpgradeDlgHttp>(upgrade_controls, timers, prompt, prompt, connection);
         settings = std::make_unique<CUserSettingDlg>(settings_controls, prompt, connection);
     }
     // Runs both pages' initialisation and gives the Upgrade page the main window, as the program

@@ -22,7 +22,8 @@ public:
             std::function<void()> call;
             {
                 std::unique_lock lock(mutex_);
-                posted_.wait_for(lock, std::chrono::milliseconds(10), [&] { return !calls_.empty(); });
+                posted_.wait_for(lock, std::chrono::milliseconds(10),
+                                 [&] { return !calls_.empty(); });
                 if (calls_.empty()) continue;
                 call = std::move(calls_.front());
                 calls_.pop_front();

@@ -6,8 +6,8 @@
 #include <QMessageBox>
 #include <QPushButton>
 
-#include "orvixtool/shell/dialog_units.h"
 #include "orvixtool/config/settings.h"
+#include "orvixtool/shell/dialog_units.h"
 #include "orvixtool/web/web_config.h"
 
 using devod::PlaceControl;

@@ -9,8 +9,7 @@
 
 using devod::PlaceControl;
 
-SelectDB::SelectDB(const devod::LinkList& links, QWidget* parent)
-    : QDialog(parent), links_(links) {
+SelectDB::SelectDB(const devod::LinkList& links, QWidget* parent) : QDialog(parent), links_(links) {
     setWindowTitle(QStringLiteral("Select Database"));
     setFont(devod::DialogFont());
     devod::DialogUnits units(font());
@@ -40,7 +39,7 @@ SelectDB::SelectDB(const devod::LinkList& links, QWidget* parent)
 void SelectDB::OnAutoUpdate() {
     // The entry's own text rather than the item's, so that it comes back byte for byte.
     const int index = list_->currentIndex();
-    selected_name_ = index >= 0 && index < static_cast<int>(links_.size()) ? links_[index].text
-                                                                           : std::string();
+    selected_name_ =
+        index >= 0 && index < static_cast<int>(links_.size()) ? links_[index].text : std::string();
     accept();
 }

@@ -1,11 +1,12 @@
 #include "orvixtool/web/web_config.h"
 
+#include <strings.h>
+
 #include <atomic>
 #include <charconv>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <strings.h>
 
 #include "orvixtool/config/settings.h"
 
@@ -42,8 +43,10 @@ WebEndpoint CurrentWebEndpoint() {
     if (env_port != nullptr && env_port[0] != '\0' && !ParsePort(env_port, &endpoint.port)) {
         static std::atomic<bool> warned{false};
         if (!warned.exchange(true)) {
-            std::fprintf(stderr, "DEVOD_WEB_PORT=\"%s\" is not a port number (1-65535); "
-                                 "using port %d\n", env_port, endpoint.port);
+            std::fprintf(stderr,
+                         "DEVOD_WEB_PORT=\"%s\" is not a port number (1-65535); "
+                         "using port %d\n",
+                         env_port, endpoint.port);
         }
     }
     return endpoint;

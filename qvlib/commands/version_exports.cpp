@@ -8,8 +8,8 @@ namespace {
 int RequestVersion(int port, const char* command_text) {
     qv::CQv* session = qv::Devices().Find(port);
     if (session == nullptr) return 0;
-    return session->PostCommand(session->MakeCommand<qv::CGetVersion>(
-               session->VersionText(), qv::kTextSize, command_text))
+    return session->PostCommand(session->MakeCommand<qv::CGetVersion>(session->VersionText(),
+                                                                      qv::kTextSize, command_text))
                ? 1
                : 0;
 }

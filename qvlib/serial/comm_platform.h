@@ -18,8 +18,8 @@ namespace serial::platform {
 struct CommState {
     uint32_t baud_rate = 9600;
     uint8_t byte_size = 8;
-    uint8_t parity = 0;      // 0 none, 1 odd, 2 even, 3 mark, 4 space
-    uint8_t stop_bits = 0;   // 0 one, 1 one and a half, 2 two
+    uint8_t parity = 0;     // 0 none, 1 odd, 2 even, 3 mark, 4 space
+    uint8_t stop_bits = 0;  // 0 one, 1 one and a half, 2 two
     bool parity_check = false;
     bool out_cts_flow = false;
     bool out_dsr_flow = false;
@@ -48,8 +48,8 @@ struct CommConfig {
     CommState state;
 };
 
-class CommHandle;   // an open port; shared so that closing never frees what a waiter still uses
-struct PendingOp;   // an overlapped operation that has not completed yet
+class CommHandle;  // an open port; shared so that closing never frees what a waiter still uses
+struct PendingOp;  // an overlapped operation that has not completed yet
 using HandlePtr = std::shared_ptr<CommHandle>;
 
 // The caller-visible overlapped structure: the event to signal on completion, and the operation

@@ -10,7 +10,8 @@ namespace serial::platform {
 
 class CommHandle {
 public:
-    CommHandle(int fd, int wake_fd, bool overlapped) : fd(fd), wake_fd(wake_fd), overlapped(overlapped) {}
+    CommHandle(int fd, int wake_fd, bool overlapped)
+        : fd(fd), wake_fd(wake_fd), overlapped(overlapped) {}
     ~CommHandle();
     CommHandle(const CommHandle&) = delete;
     CommHandle& operator=(const CommHandle&) = delete;

@@ -10,9 +10,9 @@
 #include <cerrno>
 #include <optional>
 
-#include "qvlib/util/clock.h"
 #include "qvlib/serial/posix_handle.h"
 #include "qvlib/serial/win_codes.h"
+#include "qvlib/util/clock.h"
 
 namespace serial::platform {
 
@@ -26,8 +26,8 @@ struct PendingOp {
     uint32_t size = 0;
     uint32_t done = 0;
     uint32_t* events_out = nullptr;
-    bool return_on_any = false;            // read: complete as soon as one byte is there
-    std::optional<util::Deadline> total;   // read or write total time-out, when one is set
+    bool return_on_any = false;           // read: complete as soon as one byte is there
+    std::optional<util::Deadline> total;  // read or write total time-out, when one is set
     int32_t result = kErrorIoPending;
 
     PendingOp(Kind k, HandlePtr h)
@@ -146,13 +146,13 @@ int32_t ReadFile(const HandlePtr& handle, void* buffer, uint32_t size, uint32_t*
     op->read_buffer = static_cast<uint8_t*>(buffer);
     op->size = size;
     CommTimeouts t = Timeouts(*handle);
-    bool immediate = t.read_interval == kInfinite && t.read_total_multiplier == 0 &&
-                     t.read_total_constant == 0;
+    bool immediate =
+        t.read_interval == kInfinite && t.read_total_multiplier == 0 && t.read_total_constant == 0;
     op->return_on_any = t.read_interval == kInfinite && t.read_total_multiplier == kInfinite &&
                         t.read_total_constant != 0 && t.read_total_constant != kInfinite;
-    uint64_t total = op->return_on_any ? t.read_total_constant
-                                       : uint64_t{t.read_total_multiplier} * size +
-                                             t.read_total_constant;
+    uint64_t total = op->return_on_any
+                         ? t.read_total_constant
+                         : uint64_t{t.read_total_multiplier} * size + t.read_total_constant;
     if (!immediate && total != 0) {
         op->total.emplace(static_cast<uint32_t>(std::min<uint64_t>(total, kInfinite - 1)));
     }
@@ -170,7 +170,8 @@ int32_t WriteFile(const HandlePtr& handle, const void* data, uint32_t size, uint
     op->size = size;
     CommTimeouts t = Timeouts(*handle);
     uint64_t total = uint64_t{t.write_total_multiplier} * size + t.write_total_constant;
-    if (total != 0) op->total.emplace(static_cast<uint32_t>(std::min<uint64_t>(total, kInfinite - 1)));
+    if (total != 0)
+        op->total.emplace(static_cast<uint32_t>(std::min<uint64_t>(total, kInfinite - 1)));
     Step(*op, 0);
     return Finish(op, count, ov);
 }

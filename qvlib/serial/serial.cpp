@@ -133,8 +133,10 @@ int32_t CSerial::SetFlowControl(int mode) {
     return ModifyState([&](CommState& state) {
         state.out_cts_flow = hardware;
         state.out_dsr_flow = hardware;
-        state.dtr_control = hardware ? platform::kDtrControlHandshake : platform::kDtrControlDisable;
-        state.rts_control = hardware ? platform::kRtsControlHandshake : platform::kRtsControlDisable;
+        state.dtr_control =
+            hardware ? platform::kDtrControlHandshake : platform::kDtrControlDisable;
+        state.rts_control =
+            hardware ? platform::kRtsControlHandshake : platform::kRtsControlDisable;
         state.out_x = software;
         state.in_x = software;
     });
@@ -246,9 +248,7 @@ int32_t CSerial::RunIo(Overlapped* ov, uint32_t timeout_ms, uint32_t* count, Sta
     if (!own_wait) return Store(kSuccess);  // the caller waits on its own structure
     switch (platform::WaitOverlapped(internal, timeout_ms)) {
         case kWaitObject0: return Store(platform::GetOverlappedResult(internal, count));
-        case kWaitTimeout:
-            platform::CancelIo(*s.handle);
-            return Store(kErrorTimeout);
+        case kWaitTimeout: platform::CancelIo(*s.handle); return Store(kErrorTimeout);
         default: {
             int32_t error = platform::LastErrorCode();
             return Store(error != kSuccess ? error : kErrorGenFailure);
@@ -270,10 +270,9 @@ int32_t CSerial::WriteString(const char* text, uint32_t* written, Overlapped* ov
 
 int32_t CSerial::Write(const void* data, uint32_t size, uint32_t* written, Overlapped* ov,
                        uint32_t timeout_ms) {
-    return RunIo(ov, timeout_ms, written,
-                 [&](const platform::HandlePtr& h, Overlapped* o) {
-                     return platform::WriteFile(h, data, size, written, o);
-                 });
+    return RunIo(ov, timeout_ms, written, [&](const platform::HandlePtr& h, Overlapped* o) {
+        return platform::WriteFile(h, data, size, written, o);
+    });
 }
 
 int32_t CSerial::Read(void* buffer, uint32_t capacity, uint32_t* read, Overlapped* ov,

@@ -27,7 +27,8 @@ bool CSerialPort::Open(int port_number, int baud_rate) {
         port_.Close();
         return Fail(code);
     };
-    if (port_.Configure(static_cast<uint32_t>(baud_rate), 8, 0, 0) != kSuccess) return step_failed();
+    if (port_.Configure(static_cast<uint32_t>(baud_rate), 8, 0, 0) != kSuccess)
+        return step_failed();
     if (port_.Purge() != kSuccess) return step_failed();
     if (port_.SetReadMode(CSerial::kReadNonBlocking) != kSuccess) return step_failed();
     // A Shutdown that raced with this open must still win.

@@ -37,7 +37,9 @@ public:
 protected:
     // Writes the whole text; false when the write failed.
     bool SendText(const void* data, uint32_t size);
-    bool SendText(const char* text) { return SendText(text, static_cast<uint32_t>(std::strlen(text))); }
+    bool SendText(const char* text) {
+        return SendText(text, static_cast<uint32_t>(std::strlen(text)));
+    }
     // Waits up to the time-out for the first byte, then takes what is buffered, up to the capacity.
     // On success terminates the text after the bytes and returns their count; on failure returns 0
     // and leaves the buffer as it was.

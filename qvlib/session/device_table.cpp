@@ -4,7 +4,9 @@ namespace qv {
 
 DeviceTable::~DeviceTable() { CloseAll(); }
 
-CQv* DeviceTable::Find(int port) const { return IsValidPort(port) ? sessions_[port].get() : nullptr; }
+CQv* DeviceTable::Find(int port) const {
+    return IsValidPort(port) ? sessions_[port].get() : nullptr;
+}
 
 bool DeviceTable::Open(const char* model_name, int port) {
     if (!IsValidPort(port) || sessions_[port]) return false;

@@ -1,7 +1,7 @@
 #include "qvlib/session/qv.h"
 
-#include "qvlib/util/clock.h"
 #include "qvlib/serial/win_codes.h"
+#include "qvlib/util/clock.h"
 
 namespace qv {
 

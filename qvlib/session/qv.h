@@ -10,12 +10,12 @@
 #include <cstdint>
 #include <memory>
 
-#include "qvlib/util/event.h"
 #include "qvlib/serial/serial_port.h"
-#include "qvlib/util/thread.h"
 #include "qvlib/session/command.h"
 #include "qvlib/session/model_table.h"
 #include "qvlib/session/progress_info.h"
+#include "qvlib/util/event.h"
+#include "qvlib/util/thread.h"
 
 namespace qv {
 

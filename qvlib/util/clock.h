@@ -9,7 +9,7 @@ namespace util {
 class Clock {
 public:
     virtual ~Clock() = default;
-    virtual uint64_t NowMs() = 0;         // monotonic milliseconds
+    virtual uint64_t NowMs() = 0;  // monotonic milliseconds
     virtual void SleepMs(uint32_t ms) = 0;
 };
 

@@ -1,7 +1,5 @@
 // Events on eventfd: the counter is non-zero exactly while the event is signalled, so a poll for
 // readability is a wait on the event and a read of the counter resets it.
-#include "qvlib/util/event.h"
-
 #include <poll.h>
 #include <sys/eventfd.h>
 #include <unistd.h>
@@ -9,8 +7,9 @@
 #include <cerrno>
 #include <vector>
 
-#include "qvlib/util/clock.h"
 #include "qvlib/serial/win_codes.h"
+#include "qvlib/util/clock.h"
+#include "qvlib/util/event.h"
 
 namespace util {
 
@@ -61,7 +60,8 @@ uint32_t CEvent::WaitAny(std::initializer_list<CEvent*> events, uint32_t timeout
         }
         uint32_t index = 0;
         for (CEvent* e : events) {
-            if ((fds[index].revents & POLLIN) && e->TryConsume()) return serial::kWaitObject0 + index;
+            if ((fds[index].revents & POLLIN) && e->TryConsume())
+                return serial::kWaitObject0 + index;
             if (fds[index].revents & (POLLERR | POLLNVAL)) return serial::kWaitFailed;
             ++index;
         }

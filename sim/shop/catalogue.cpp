@@ -20,7 +20,7 @@ const char kPageTail[] = "</body>\n</html>\n";
 
 // Builds a page and the list of its anchors side by side, so that the list cannot drift.
 class PageWriter {
-  public:
+public:
     void Text(std::string_view s) { html_ += s; }
     // Writes `open` + `inner` + `close`; the link's text is `inner` without surrounding blanks.
     void Anchor(std::string_view open, std::string_view inner, std::string_view close,
@@ -33,7 +33,7 @@ class PageWriter {
     }
     CataloguePageParts Take() { return {std::move(html_), std::move(links_)}; }
 
-  private:
+private:
     static std::string_view Trim(std::string_view s) {
         std::size_t first = s.find_first_not_of(" \t\r\n");
         if (first == std::string_view::npos) return {};
@@ -79,9 +79,12 @@ void ProductRow(PageWriter& page, std::size_t n) {
         "<p>Suction mount with a 12&nbsp;V lead and a spare pad. Fits every Z31 model; the lead "
         "plugs into the side socket.\n</div></td>\n"
         "<td class=\"price\"><div class=\"cost\"><b>&pound;" +
-        std::to_string(10 + n % 40) + ".99</b><br>\n"
+        std::to_string(10 + n % 40) +
+        ".99</b><br>\n"
         "<form method=\"post\" action=\"/kvshop/basket.php\"><input type=\"hidden\" "
-        "name=\"xProd\" value=\"" + id + "\"><input type=\"submit\" value=\"Add to basket\">"
+        "name=\"xProd\" value=\"" +
+        id +
+        "\"><input type=\"submit\" value=\"Add to basket\">"
         "</form></div></td>\n</tr>\n");
 }
 
@@ -91,20 +94,11 @@ std::string HtmlEscape(std::string_view s) {
     std::string out;
     for (char c : s) {
         switch (c) {
-            case '<':
-                out += "&lt;";
-                break;
-            case '>':
-                out += "&gt;";
-                break;
-            case '&':
-                out += "&amp;";
-                break;
-            case '"':
-                out += "&quot;";
-                break;
-            default:
-                out += c;
+            case '<': out += "&lt;"; break;
+            case '>': out += "&gt;"; break;
+            case '&': out += "&amp;"; break;
+            case '"': out += "&quot;"; break;
+            default: out += c;
         }
     }
     return out;

@@ -42,7 +42,7 @@ struct HttpResponse {
 const char* ReasonPhrase(int status);
 
 class HttpServer {
-  public:
+public:
     using Handler = std::function<HttpResponse(const HttpRequest&)>;
     // Asked again for each stalled request whenever Wake() is called: true keeps it stalled,
     // false closes its connection.
@@ -62,7 +62,7 @@ class HttpServer {
     std::size_t AcceptedConnections() const { return accepted_.load(); }
     std::size_t OpenConnections() const { return open_.load(); }
 
-  private:
+private:
     struct Conn;
     void Run();
 

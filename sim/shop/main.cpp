@@ -7,8 +7,8 @@
 #include <string>
 #include <string_view>
 
-#include "sim/stop_signals.h"
 #include "sim/shop/z31shop.h"
+#include "sim/stop_signals.h"
 
 namespace {
 

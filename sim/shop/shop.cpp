@@ -1,8 +1,8 @@
 #include <cstdio>
 #include <fstream>
 #include <map>
-#include <optional>
 #include <mutex>
+#include <optional>
 #include <random>
 #include <set>
 #include <stdexcept>

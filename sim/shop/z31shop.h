@@ -105,7 +105,7 @@ inline constexpr char kAllPaths[] = "";
 // The shop, serving on its own thread from construction to destruction. Every method may be
 // called at any time from any thread.
 class Shop {
-  public:
+public:
     // Binds 127.0.0.1:<port> and starts serving. Throws std::invalid_argument for a bad
     // configuration and std::runtime_error when the port cannot be bound.
     explicit Shop(ShopConfig cfg = {});
@@ -165,7 +165,7 @@ class Shop {
     void GoUp();
     bool IsUp() const;
 
-  private:
+private:
     struct Impl;
     std::unique_ptr<Impl> impl_;
 };

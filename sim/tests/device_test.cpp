@@ -43,7 +43,7 @@ bool SeesHangUp(int fd) {
 }
 
 class DeviceTest : public ::testing::Test {
-  protected:
+protected:
     DeviceTest() {
         cfg_.nmea_period_ms = 50;
         cfg_.fw_version = "3.14";
@@ -201,7 +201,7 @@ TEST_F(DeviceTest, TakenPortIsRefusedButAStaleLinkIsReplaced) {
 }
 
 class DownloadTest : public DeviceTest {
-  protected:
+protected:
     void SetUp() override {
         cfg_.start_mode = Mode::Download;
         Start();

@@ -11,7 +11,7 @@ namespace z31sim::testing {
 using std::chrono::milliseconds;
 
 class HostPort {
-  public:
+public:
     HostPort() = default;
     ~HostPort() { Close(); }
     HostPort(const HostPort&) = delete;
@@ -34,7 +34,7 @@ class HostPort {
     // error); returns its result, the data read going to `out`.
     long ReadOnce(std::string* out, milliseconds timeout);
 
-  private:
+private:
     int fd_ = -1;
 };
 

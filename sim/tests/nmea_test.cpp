@@ -23,7 +23,7 @@ TEST(NmeaTest, SentenceCarriesChecksumAndEnding) {
 }
 
 class NmeaTrackTest : public ::testing::Test {
-  protected:
+protected:
     NmeaTrack track_{kStart, 48.1372, -11.5756};
 };
 

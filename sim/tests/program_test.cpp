@@ -25,7 +25,7 @@ using namespace std::chrono_literals;
 
 // A z31sim child process with its stdout and stderr piped to us.
 class Program {
-  public:
+public:
     explicit Program(std::vector<std::string> args) {
         args.insert(args.begin(), Z31SIM_PROGRAM);
         std::vector<char*> argv;
@@ -68,7 +68,7 @@ class Program {
     }
     void Signal(int sig) { kill(pid_, sig); }
 
-  private:
+private:
     static std::string Read(int fd, std::string_view until, std::chrono::milliseconds timeout) {
         std::string got;
         const auto deadline = std::chrono::steady_clock::now() + timeout;
@@ -91,7 +91,7 @@ class Program {
 };
 
 class ProgramTest : public ::testing::Test {
-  protected:
+protected:
     PortDir dir_;
 };
 

@@ -35,7 +35,7 @@ TEST(LineAssemblerTest, OverlongLineIsTruncatedNotGrown) {
 }
 
 class ProtocolTest : public ::testing::Test {
-  protected:
+protected:
     ProtocolTest() {
         cfg_.fw_version = "FW1";
         cfg_.db_version = "DB2";

@@ -226,9 +226,7 @@ void Server::Answer(Fd fd, std::span<const char> hello) {
     }
     if (SendTransfer(fd.get(), AsBytes(z31pipe::kAnswerOk)) != SendResult::kSent) return;
     switch (wants) {
-        case Wants::kProbe:
-            ++shared_.opens.probes;
-            break;
+        case Wants::kProbe: ++shared_.opens.probes; break;
         case Wants::kOut:
             ++shared_.opens.pipe_out;
             pipe_out_.push_back({std::move(fd)});
@@ -241,8 +239,7 @@ void Server::Answer(Fd fd, std::span<const char> hello) {
             waiting_.clear();
             FlushPipeIn();
             break;
-        case Wants::kUnknown:
-            break;
+        case Wants::kUnknown: break;
     }
 }
 
@@ -259,11 +256,8 @@ void Server::ServePipeIn() {
 void Server::FlushPipeIn() {
     while (pipe_in_.valid() && !in_queue_.empty()) {
         switch (SendTransfer(pipe_in_.get(), in_queue_.front())) {
-            case SendResult::kSent:
-                in_queue_.pop_front();
-                break;
-            case SendResult::kFull:
-                return;
+            case SendResult::kSent: in_queue_.pop_front(); break;
+            case SendResult::kFull: return;
             case SendResult::kGone:
                 pipe_in_.Reset();
                 in_queue_.clear();

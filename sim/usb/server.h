@@ -16,7 +16,7 @@
 namespace z31sim::usb {
 
 class Server {
-  public:
+public:
     // Listens at `path` (throws std::runtime_error if it cannot) and starts the thread.
     Server(std::string path, SharedState& shared);
     // Stops the thread, closes everything and removes the socket file if it is still ours.
@@ -30,7 +30,7 @@ class Server {
     // Wakes the thread so that it recomputes its time-out (a new stall, for instance).
     void Wake();
 
-  private:
+private:
     struct Pending {
         Fd fd;
         Clock::time_point deadline;  // closed if it has said nothing by then

@@ -63,7 +63,7 @@ std::string DefaultUsbSocketPath();
 // has nothing more queued.
 // Every member may be called at any time from any thread.
 class UsbDevice {
-  public:
+public:
     // Creates the listening socket at `socket_path`, replacing a stale socket file there (any
     // other kind of file is left alone), and starts the device thread. Throws
     // std::runtime_error when the socket cannot be made.
@@ -129,7 +129,7 @@ class UsbDevice {
     // opens are refused, so every later write fails at once with ECONNRESET or EPIPE.
     void SetWritesUnplugged(bool unplugged);
 
-  private:
+private:
     struct Impl;
     std::unique_ptr<Impl> impl_;
 };

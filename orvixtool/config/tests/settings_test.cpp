@@ -5,8 +5,8 @@
 
 #include <array>
 
-#include "orvixtool/config/scramble.h"
 #include "orvixtool/config/registry.h"
+#include "orvixtool/config/scramble.h"
 #include "orvixtool/testsupport/test_env.h"
 
 namespace devod {
@@ -23,7 +23,9 @@ TEST(ScrambleTest, XorWithPositionPlusKeyWrapsAt256) {
     EXPECT_EQ(scrambled[250], 6 ^ 1);
     EXPECT_EQ(ScrambleText(scrambled), text);
     EXPECT_EQ(ScrambleText(std::string(300, '\x06')).size(), 254u);
-    EXPECT_EQ(ScrambleText("ab\x09" "cd"), std::string({'a' ^ 7, 'b' ^ 8}));  // cut at zero
+    EXPECT_EQ(ScrambleText("ab\x09"
+                           "cd"),
+              std::string({'a' ^ 7, 'b' ^ 8}));  // cut at zero
     EXPECT_TRUE(CanScramble(text));
     EXPECT_FALSE(CanScramble(text + '\x06'));
     EXPECT_FALSE(CanScramble("ab\x09"));
@@ -94,8 +96,8 @@ TEST_F(AccountSettingsTest, UntickedOrUnstorablePasswordForgetsTheAccount) {
     EXPECT_TRUE(store_.SaveHttpAccount(false, "owner@example.com", "secret"));
     ExpectForgotten();
     // Byte 2 equal to 2 + K would scramble to zero; 255 bytes do not fit; a zero byte.
-    for (const std::string& password : {std::string("xy\x09"), std::string(255, 'p'),
-                                        std::string("a\0b", 3)}) {
+    for (const std::string& password :
+         {std::string("xy\x09"), std::string(255, 'p'), std::string("a\0b", 3)}) {
         ASSERT_TRUE(store_.SaveHttpAccount(true, "owner@example.com", "good"));
         EXPECT_FALSE(store_.SaveHttpAccount(true, "owner@example.com", password));
         ExpectForgotten();

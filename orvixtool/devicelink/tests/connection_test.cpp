@@ -84,9 +84,9 @@ TEST_F(ConnectionTest, StartUpFindsTheDeviceAndReadsItsSettings) {
     EXPECT_EQ(frames[0], (z31sim::Bytes{0x23, 0x01, 0x01}));
     EXPECT_EQ(frames[1], (z31sim::Bytes{0x23, 0x03, 0x01}));
     EXPECT_TRUE(settings_controls_.IsChecked(CUserSettingDlg::kIdKmh));
-    EXPECT_EQ(settings_controls_.ComboText(CUserSettingDlg::kIdTimeZone,
-                                           settings_controls_.ComboSelection(
-                                               CUserSettingDlg::kIdTimeZone)),
+    EXPECT_EQ(settings_controls_.ComboText(
+                  CUserSettingDlg::kIdTimeZone,
+                  settings_controls_.ComboSelection(CUserSettingDlg::kIdTimeZone)),
               "-9 (Alaska)");
     EXPECT_EQ(settings_controls_.GetText(CUserSettingDlg::kIdUserSpeed5), "255");
 }
@@ -156,7 +156,8 @@ TEST_F(ConnectionTest, ASettingsReadThatDropsTheNewConnectionTellsNoSuccess) {
 }
 
 TEST_F(ConnectionTest, SettingsActionsBeforeAnyConnectionChangeNothing) {
-    for (int id = 0; id < 5; ++id) settings_controls_.SetText(CUserSettingDlg::kIdUserSpeed1 + id, "50");
+    for (int id = 0; id < 5; ++id)
+        settings_controls_.SetText(CUserSettingDlg::kIdUserSpeed1 + id, "50");
     for (int id : {1039, 1062, 1081, 1030, 1040, 1063, 1082, 1031, 1089}) settings_->OnCommand(id);
     EXPECT_TRUE(device_->ReceivedFrames().empty());
     EXPECT_EQ(main_.status, "");

@@ -35,8 +35,7 @@ std::vector<uint8_t> DatabaseFile(size_t size, uint8_t first = '$') {
 class UsbWriteTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        dir_ = std::filesystem::temp_directory_path() /
-               ("devod-write-" + std::to_string(getpid()));
+        dir_ = std::filesystem::temp_directory_path() / ("devod-write-" + std::to_string(getpid()));
         std::filesystem::create_directories(dir_);
         setenv("Z31_USB_WRITE_TIMEOUT_MS", "30", 1);
         page_->SetUiPost([this](std::function<void()> call) { ui_.Post(std::move(call)); });

@@ -36,7 +36,6 @@ struct ScriptedPipe {
 
 class UsbWriterTest : public ::testing::Test {
 protected:
-
     // Runs a write of a `size`-byte file to its end; the message it reported.
     unsigned Run(size_t size, UsbWriter::PresentFn present = nullptr) {
         UsbWriter w;

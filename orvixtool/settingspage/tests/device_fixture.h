@@ -33,8 +33,7 @@ protected:
         device_.reset();
         unsetenv("Z31_USB_SOCKET");
         unsetenv("Z31_USB_READ_TIMEOUT_MS");
-        UsbExchange::SetReplyTimeoutMs(
-            UsbExchange::kDefaultReplyTimeoutMs);
+        UsbExchange::SetReplyTimeoutMs(UsbExchange::kDefaultReplyTimeoutMs);
         PipeBridge::SetLibraryPath("");
         PageTest::TearDown();
     }

@@ -14,8 +14,8 @@ class ExportTest : public DevicePageTest {
 protected:
     void SetUp() override {
         DevicePageTest::SetUp();
-        dir_ = std::filesystem::temp_directory_path() /
-               ("devod_points_" + std::to_string(getpid()));
+        dir_ =
+            std::filesystem::temp_directory_path() / ("devod_points_" + std::to_string(getpid()));
         std::filesystem::create_directories(dir_);
         path_ = (dir_ / "points.xls").string();
     }

@@ -46,7 +46,11 @@ TEST_F(SettingsPageTest, InitialisingAgainDoesNotRepeatItems) {
 }
 
 TEST_F(SettingsPageTest, WarningModeMovesBothBars) {
-    struct Case { int mode; int first; int second; };
+    struct Case {
+        int mode;
+        int first;
+        int second;
+    };
     for (Case c : {Case{0, 600, 600}, Case{1, 220, 330}, Case{4, 550, 825}, Case{5, 660, 990}}) {
         controls_.ComboSelect(1038, c.mode);
         page_.OnCommand(1038);

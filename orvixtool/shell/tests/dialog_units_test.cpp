@@ -22,7 +22,7 @@ TEST(MulDivTest, RoundsToNearestWithHalvesAwayFromZero) {
     EXPECT_EQ(MulDiv(-5, 3, 2), -8);
     EXPECT_EQ(MulDiv(5, 3, -2), -8);
     EXPECT_EQ(MulDiv(-5, -3, -2), -8);
-    EXPECT_EQ(MulDiv(-6, 1, 4), -2);  // -1.5
+    EXPECT_EQ(MulDiv(-6, 1, 4), -2);                    // -1.5
     EXPECT_EQ(MulDiv(INT_MAX, 4, 8), INT_MAX / 2 + 1);  // the product needs 64 bits
 }
 
@@ -101,7 +101,6 @@ TEST_F(ControlIdTest, FindsControlsInsideGroupsAndNothingForUnknownIds) {
     EXPECT_EQ(FindControl(&page_, 1102), nullptr);
     EXPECT_EQ(FindControl(nullptr, 1101), nullptr);
 }
-
 
 }  // namespace
 }  // namespace devod

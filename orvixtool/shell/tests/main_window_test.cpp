@@ -1,5 +1,7 @@
 // The whole program window, offscreen, against the simulated device behind our PipeBridge: the
 // start-up connect, the pages it fills, the shared fields, exit and the About box.
+#include "orvixtool/shell/main_window.h"
+
 #include <gtest/gtest.h>
 #include <unistd.h>
 
@@ -19,7 +21,6 @@
 #include "orvixtool/devicelink/upgrade_page.h"
 #include "orvixtool/settingspage/user_setting_page.h"
 #include "orvixtool/shell/about_dlg.h"
-#include "orvixtool/shell/main_window.h"
 #include "orvixtool/testsupport/pages_harness.h"
 #include "orvixtool/testsupport/simulated_usb_device.h"
 #include "qvlib/util/clock.h"
@@ -186,7 +187,8 @@ TEST_F(MainWindowTest, UpdateRunsFromTheButtonThroughTheShopIntoTheDevice) {
     setenv("DEVOD_WEB_HOST", "127.0.0.1", 1);
     setenv("DEVOD_WEB_PORT", std::to_string(shop.Port()).c_str(), 1);
     std::string old_dir = std::filesystem::current_path();
-    std::string work = std::filesystem::temp_directory_path() / ("devod-e2e-" + std::to_string(getpid()));
+    std::string work =
+        std::filesystem::temp_directory_path() / ("devod-e2e-" + std::to_string(getpid()));
     std::filesystem::create_directories(work);
     std::filesystem::current_path(work);
     Open();

@@ -15,8 +15,8 @@
 #include <tuple>
 #include <vector>
 
-#include "orvixtool/shell/dialog_units.h"
 #include "orvixtool/config/settings.h"
+#include "orvixtool/shell/dialog_units.h"
 #include "orvixtool/web/failed_login_dlg.h"
 #include "orvixtool/web/http_login_dlg.h"
 #include "orvixtool/web/select_db_dlg.h"

@@ -74,8 +74,10 @@ TEST_F(VersionQueryTest, EachExportSendsItsCommandAndReadsItsValue) {
     struct Case {
         int (*request)(int);
         const char* command;
-    } cases[] = {{ReqGetFWVersion, "rvfw\r"},   {ReqGetDBVersion, "rvdb\r"},
-                 {ReqGetVOCVersion, "rvvo\r"},  {ReqGetDeviceID, "rimt\r"},
+    } cases[] = {{ReqGetFWVersion, "rvfw\r"},
+                 {ReqGetDBVersion, "rvdb\r"},
+                 {ReqGetVOCVersion, "rvvo\r"},
+                 {ReqGetDeviceID, "rimt\r"},
                  {ReqGetSerialNumber, "rsmt\r"}};
     for (const Case& c : cases) {
         std::string name(c.command, 4);
@@ -97,6 +99,7 @@ TEST_F(VersionQueryTest, AFailedQueryKeepsTheEarlierValue) {
 TEST_F(VersionQueryTest, SilentDeviceFailsAfterTheReadTimeOut) {
     ::testing::internal::CaptureStdout();
     EXPECT_EQ(Query(ReqGetVOCVersion), 2);
-    EXPECT_EQ(::testing::internal::GetCapturedStdout(), "[CSerialPort::Read] Error Timeout. 1000\n");
+    EXPECT_EQ(::testing::internal::GetCapturedStdout(),
+              "[CSerialPort::Read] Error Timeout. 1000\n");
     EXPECT_STREQ(GetVersionResult(device.port()), "");
 }

@@ -22,11 +22,11 @@ std::vector<ModelInfo> Parse(std::string text) {
 TEST(ModelFile, FourOrSixFieldsMakeARowAndEmptyFieldsAreSkipped) {
     auto rows = Parse(
         "AAA,ID1,4800,115200\n"
-        "BBB,,ID2,,9600,19200\n"       // empty fields skipped: four fields
-        "CCC,ID3,4800\n"               // three: ignored
-        "DDD,ID4,4800,115200,x\n"      // five: ignored
-        "EEE,ID5,57600,38400,x,y\n"    // six: the first four count
-        "FFF,ID6,4800,115200,\r\n"     // a trailing comma and a CRLF line end
+        "BBB,,ID2,,9600,19200\n"     // empty fields skipped: four fields
+        "CCC,ID3,4800\n"             // three: ignored
+        "DDD,ID4,4800,115200,x\n"    // five: ignored
+        "EEE,ID5,57600,38400,x,y\n"  // six: the first four count
+        "FFF,ID6,4800,115200,\r\n"   // a trailing comma and a CRLF line end
         "\n");
     ASSERT_EQ(rows.size(), 4u);
     EXPECT_EQ(rows[0].name, "AAA");

@@ -133,7 +133,7 @@ TEST_F(SessionTest, TwoRequestsInSequenceLeaveTheSecondResult) {
 TEST_F(SessionTest, CloseUnderARunningCommandMakesItsReadFail) {
     ASSERT_EQ(OpenDevice(kModel, 7), 1);
     ::testing::internal::CaptureStdout();
-    ASSERT_EQ(ReqGetSerialNumber(7), 1);  // the device never answers
+    ASSERT_EQ(ReqGetSerialNumber(7), 1);                          // the device never answers
     std::this_thread::sleep_for(std::chrono::milliseconds(150));  // inside the read's wait
     EXPECT_EQ(CloseDevice(7), 1);
     std::string diagnostics = ::testing::internal::GetCapturedStdout();
@@ -150,7 +150,8 @@ namespace {
 
 class CountingCommand : public qv::CCommand {
 public:
-    explicit CountingCommand(CSerialPort* p, qv::CProgressInfo* g, const qv::ModelInfo* m, int result)
+    explicit CountingCommand(CSerialPort* p, qv::CProgressInfo* g, const qv::ModelInfo* m,
+                             int result)
         : CCommand(p, g, m), result_(result) {
         ++alive;
     }
@@ -192,8 +193,8 @@ TEST(DeviceTableLifetime, DestroyingTheTableClosesEveryOpenPort) {
         ASSERT_TRUE(table.Open(kModel, 21));
         ::testing::internal::CaptureStdout();
         qv::CQv* session = table.Find(21);
-        ASSERT_TRUE(session->PostCommand(
-            session->MakeCommand<qv::CGetVersion>(session->VersionText(), qv::kTextSize, "rvfw\r")));
+        ASSERT_TRUE(session->PostCommand(session->MakeCommand<qv::CGetVersion>(
+            session->VersionText(), qv::kTextSize, "rvfw\r")));
         setenv("QVLIB_PORT_DIR", b.line().dir().c_str(), 1);
         ASSERT_TRUE(table.Open(kModel, 22));
     }  // unload: both sessions stop, the running command ends

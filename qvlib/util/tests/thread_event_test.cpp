@@ -4,9 +4,9 @@
 #include <atomic>
 #include <thread>
 
+#include "qvlib/serial/win_codes.h"
 #include "qvlib/util/event.h"
 #include "qvlib/util/thread.h"
-#include "qvlib/serial/win_codes.h"
 
 namespace {
 

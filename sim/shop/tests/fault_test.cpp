@@ -23,7 +23,7 @@ const std::string kSmallDb = "/kvdb/z31uk2611.hdr";  // 4100 bytes
 const std::string kBigDb = "/kvdb/z31uk2612.hdr";    // 150000 bytes
 
 class FaultTest : public ::testing::Test {
-  protected:
+protected:
     Reply Get(const std::string& target) { return test::Fetch(shop_.Port(), GetRequest(target)); }
 
     Shop shop_;
@@ -109,10 +109,10 @@ TEST_F(FaultTest, DelayHoldsOneAnswerWithoutBlockingOthers) {
 
 TEST_F(FaultTest, RedirectAnswersWithALocationAfterTheUsualHandling) {
     shop_.SetRedirect(kLoginPath, "/kvshop/account.php");
-    Reply login = test::Fetch(shop_.Port(),
-                              test::PostRequest(kLoginPath,
-                                                "xEmailAddress=owner%40example.com"
-                                                "&xCustPassword=secret&submit=Login"));
+    Reply login =
+        test::Fetch(shop_.Port(), test::PostRequest(kLoginPath,
+                                                    "xEmailAddress=owner%40example.com"
+                                                    "&xCustPassword=secret&submit=Login"));
     EXPECT_EQ(login.status, 302);
     EXPECT_EQ(login.Header("Location"), "/kvshop/account.php");
     // The login was still handled: its session exists and its cookie comes with the redirect.

@@ -23,7 +23,7 @@ struct Reply {
 };
 
 class Client {
-  public:
+public:
     enum class Event { kNothing, kData, kClosed };  // kClosed: end of file or reset
 
     explicit Client(int port);
@@ -34,7 +34,7 @@ class Client {
     // What happens next within `timeout_ms`; bytes that arrive are kept for Read.
     Event Next(int timeout_ms);
 
-  private:
+private:
     UniqueFd fd_;
     bool refused_ = false;
     bool reset_ = false;

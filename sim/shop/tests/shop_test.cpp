@@ -47,7 +47,7 @@ std::vector<CatalogueLink> FindAnchors(const std::string& page) {
 }
 
 class ShopTest : public ::testing::Test {
-  protected:
+protected:
     Reply Get(std::string_view target, std::string_view headers = "") {
         return Fetch(shop_.Port(), test::GetRequest(target, headers));
     }

@@ -22,7 +22,7 @@ TEST(SimOptionsTest, RejectsBadValues) {
 
 // The program, with stdout and stderr on one pipe; killed if a test leaves it running.
 class SimProcess {
-  public:
+public:
     explicit SimProcess(std::vector<std::string> args) {
         // Made before fork: the child of a threaded process must not allocate.
         std::vector<char*> argv{const_cast<char*>(Z31USBSIM_PATH)};
@@ -64,7 +64,7 @@ class SimProcess {
     }
     pid_t pid() const { return pid_; }
 
-  private:
+private:
     pid_t pid_ = -1;
     Fd output_;
 };

@@ -6,7 +6,7 @@ namespace z31sim::testing {
 namespace {
 
 class ReadFaultTest : public UsbTest {
-  protected:
+protected:
     void SetUp() override {
         SetEnv("Z31_USB_READ_TIMEOUT_MS", "100");  // only failing reads wait that long
         OpenPipes();

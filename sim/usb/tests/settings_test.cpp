@@ -13,7 +13,7 @@ namespace {
 using namespace std::chrono_literals;
 
 class SettingsTest : public UsbTest {
-  protected:
+protected:
     void SetUp() override { OpenPipes(); }
 
     Bytes ReadReply(std::size_t size, const Fd& fd) {

@@ -12,7 +12,7 @@ namespace {
 using namespace std::chrono_literals;
 
 class StreamTest : public UsbTest {
-  protected:
+protected:
     // A 20-byte opening message, `blocks` 2048-byte body blocks and a last one of 777 bytes; each
     // byte depends on its position, so that a lost or doubled block shows.
     static std::vector<Bytes> MakeStream(std::size_t blocks) {

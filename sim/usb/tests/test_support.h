@@ -17,7 +17,7 @@ using usb::Fd;
 
 // libPipeBridge through dlopen/dlsym, closed with dlclose.
 class BridgeLib {
-  public:
+public:
     BridgeLib();
     ~BridgeLib();
     BridgeLib(const BridgeLib&) = delete;
@@ -29,7 +29,7 @@ class BridgeLib {
     int OpenFile(const std::string& name) const;
     int OpenFileRaw(char* buffer) const { return open_file_(buffer); }
 
-  private:
+private:
     void* handle_ = nullptr;
     int (*open_dev_)(void) = nullptr;
     int (*open_file_)(char*) = nullptr;
@@ -37,12 +37,12 @@ class BridgeLib {
 
 // A folder made with mkdtemp, removed with its files.
 class TempDir {
-  public:
+public:
     TempDir();
     ~TempDir();
     const std::string& path() const { return path_; }
 
-  private:
+private:
     std::string path_;
 };
 
@@ -63,7 +63,7 @@ bool WaitForFdCount(int count);
 // A device on <tmp>/usb.sock with Z31_USB_SOCKET pointing at it and library time-outs of 3 s;
 // tests that expect a time-out shorten them with SetEnv before opening.
 class UsbTest : public ::testing::Test {
-  protected:
+protected:
     UsbTest();
     ~UsbTest() override;
 
