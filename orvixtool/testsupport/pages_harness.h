@@ -1,6 +1,6 @@
 // Both pages' logic on fake controls, wired to a fake main window the way the program wires its
-// windows, plus a clock whose pauses cost nothing (or one real millisecond each, when a test needs
-// a write to stay running for a while).
+// windows, plus the shared test clock whose pauses cost nothing (or one real millisecond each,
+// when a test needs a write to stay running for a while).
 #pragma once
 
 #include <atomic>
@@ -12,29 +12,13 @@
 #include "orvixtool/settingspage/user_setting_dlg.h"
 #include "orvixtool/testsupport/fake_dialog.h"
 #include "qvlib/util/clock.h"
+#include "qvlib/util/testsupport/test_clock.h"
 
 namespace devod::testing {
 
-class TestClock : public util::Clock {
-public:
-    uint64_t NowMs() override { return now_ += 1; }
-    void SleepMs(uint32_t ms) override {
-        now_ += ms;
-        if (real_pauses) std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    }
-    std::atomic<bool> real_pauses{false};
-
-private:
-    std::atomic<uint64_t> now_{0};
-};
-
-// Installs a TestClock for its lifetime.
-class ScopedTestClock {
-public:
-    ScopedTestClock() { util::InstallClock(&clock); }
-    ~ScopedTestClock() { util::InstallClock(nullptr); }
-    TestClock clock;
-};
+// The shared test clock, under the names these tests have always used.
+using util::testing::ScopedTestClock;
+using util::testing::TestClock;
 
 struct PagesHarness {
     // The pages are made in the program's order: the Upgrade page first, so that it shows a change
