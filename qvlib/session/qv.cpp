@@ -47,7 +47,7 @@ uint32_t CQv::Run() {
         if (wait == serial::kWaitObject0) {
             CCommand* command = posted_.exchange(nullptr, std::memory_order_acq_rel);
             if (command == nullptr) continue;
-            int result = command->Execute();
+            int result = command->Run();
             result_.store(result, std::memory_order_relaxed);
             state_.store(kStateDone, std::memory_order_release);
         } else if (wait == serial::kWaitObject0 + 1) {
