@@ -12,12 +12,15 @@
 #include <cstring>
 #include <map>
 #include <mutex>
+#include <optional>
 #include <stdexcept>
+#include <string_view>
 #include <thread>
 
 #include "sim/baud.h"
 #include "sim/line_assembler.h"
 #include "sim/nmea.h"
+#include "sim/pacer.h"
 #include "sim/protocol.h"
 #include "sim/pty_line.h"
 #include "sim/reply_faults.h"
@@ -97,7 +100,13 @@ struct Device::Impl {
     void Run();
     void OnWake();
     void OnReadable(Clock::time_point now);
+    // The three below run with mu held.
+    void Dispatch(std::string_view bytes, int host_baud, Clock::time_point now);
     void OnLine(const std::string& text, Clock::time_point now);
+    void Reply(std::string reply, int baud, bool raw, Clock::time_point now);
+    // When a running image stream ends if the host stays silent, if one runs.
+    std::optional<Clock::time_point> ImageEnd() const;
+    void EndImageAfterSilence(Clock::time_point now);
     void StreamNmea(Clock::time_point now);
     void Send(Clock::time_point now);
     bool Streaming() const;
@@ -121,6 +130,7 @@ struct Device::Impl {
     std::atomic<bool> stop{false};
     std::atomic<bool> silent{false};
     std::atomic<bool> nul_in_replies{false};
+    std::atomic<bool> paced{true};
     std::atomic<int> reply_delay_ms{0};
     std::atomic<std::size_t> received{0};
     std::atomic<std::size_t> dropped{0};
@@ -128,6 +138,9 @@ struct Device::Impl {
 
     // The device thread's own state.
     LineAssembler assembler;
+    LineAssembler boot_assembler;  // lines heard at the bootloader's start speed
+    Pacer pacer;
+    Clock::time_point image_activity{};  // the last image byte, or the start of the stream
     TxQueue tx;
     NmeaTrack track;
     Clock::time_point next_nmea{};
@@ -140,13 +153,20 @@ void Device::Impl::Run() {
     while (!stop) {
         Clock::time_point now = Clock::now();
         int timeout = -1;  // idle: nothing to stream or send, wait for the host or a knob
-        if (Streaming()) timeout = MsUntil(now, next_nmea);
-        if (const auto due = tx.NextDue()) {
-            const int ms = MsUntil(now, *due);
+        const auto wake_at = [&](Clock::time_point when) {
+            const int ms = MsUntil(now, when);
             timeout = timeout < 0 ? ms : std::min(timeout, ms);
-        }
-        pollfd fds[3] = {
-            {wake.get(), POLLIN, 0}, {line.master_fd(), POLLIN, 0}, {line.watch_fd(), POLLIN, 0}};
+        };
+        if (Streaming()) wake_at(next_nmea);
+        if (const auto due = tx.NextDue()) wake_at(*due);
+        if (const auto end = ImageEnd()) wake_at(*end);
+        // While bytes come in at the line speed they are read on the pacer's clock: waiting for
+        // POLLIN would spin on bytes that are waiting but have not yet "arrived".
+        const bool paced_run = paced && pacer.busy() && line.is_open();
+        if (paced_run) wake_at(pacer.NextByteAt());
+        pollfd fds[3] = {{wake.get(), POLLIN, 0},
+                         {line.master_fd(), static_cast<short>(paced_run ? 0 : POLLIN), 0},
+                         {line.watch_fd(), POLLIN, 0}};
         if (poll(fds, 3, timeout) < 0 && errno != EINTR) {
             std::fprintf(stderr, "z31sim: poll failed: %s\n", std::strerror(errno));
             break;
@@ -154,7 +174,8 @@ void Device::Impl::Run() {
         now = Clock::now();
         if (fds[0].revents != 0) OnWake();
         if (fds[2].revents != 0) line.OnWatchEvents();
-        if (fds[1].revents != 0) OnReadable(now);
+        if (fds[1].revents != 0 || (paced_run && now >= pacer.NextByteAt())) OnReadable(now);
+        EndImageAfterSilence(now);
         StreamNmea(now);
         Send(now);
     }
@@ -176,6 +197,7 @@ void Device::Impl::OnWake() {
 
 void Device::Impl::CloseLine() {
     line.Close();
+    pacer.Idle();
     tx = TxQueue();
     std::lock_guard lock(mu);
     hung_up = true;
@@ -183,55 +205,114 @@ void Device::Impl::CloseLine() {
 }
 
 void Device::Impl::OnReadable(Clock::time_point now) {
+    if (!line.is_open()) return;
+    const int host_baud = line.HostBaud();
     char buf[4096];
-    const ssize_t n = line.Read(buf, sizeof buf);
-    if (n < 0 && (errno == EAGAIN || errno == EINTR)) return;
+    std::size_t want = sizeof buf;
+    const bool pace = paced && host_baud > 0;
+    if (pace) {
+        want = std::min(want, pacer.Allowed(now, host_baud));
+        if (want == 0) return;
+    } else {
+        pacer.Idle();
+    }
+    const ssize_t n = line.Read(buf, want);
+    if (n < 0 && (errno == EAGAIN || errno == EINTR)) {
+        if (errno == EAGAIN) pacer.Idle();  // nothing more on the line
+        return;
+    }
     if (n <= 0) {
         // Cannot happen while our own slave descriptor is open; hang up rather than spin.
         std::fprintf(stderr, "z31sim: line %s failed, hanging up\n", line.slave_path().c_str());
         CloseLine();
         return;
     }
+    if (pace) {
+        pacer.Take(static_cast<std::size_t>(n));
+        if (static_cast<std::size_t>(n) < want) pacer.Idle();
+    }
     received += static_cast<std::size_t>(n);
-    const int host_baud = line.HostBaud();
-    for (ssize_t i = 0; i < n; ++i) {
-        int device_baud;
-        {
-            std::lock_guard lock(mu);
-            device_baud = protocol.LineBaud();
-        }
+    std::lock_guard lock(mu);
+    Dispatch(std::string_view(buf, static_cast<std::size_t>(n)), host_baud, now);
+}
+
+void Device::Impl::Dispatch(std::string_view bytes, int host_baud, Clock::time_point now) {
+    for (std::size_t i = 0; i < bytes.size(); ++i) {
         // A command may have just switched the mode: the rest was sent at the old speed.
+        const int device_baud = protocol.LineBaud();
         if (host_baud != device_baud) {
-            dropped += static_cast<std::size_t>(n - i);
-            return;
+            ++dropped;
+            // Only the bootloader's start command is heard at its own speed.
+            if (host_baud != kBootStartBaud || protocol.Expects() != Protocol::Input::Line) {
+                continue;
+            }
+            const auto text = boot_assembler.Push(bytes[i]);
+            if (text && protocol.HearAtBootRate(*text)) {
+                dropped -= text->size() + 1;
+                commands.push_back(*text);
+                assembler.Reset();
+                boot_assembler.Reset();
+                image_activity = now;
+            }
+            continue;
         }
-        if (auto text = assembler.Push(buf[i])) OnLine(*text, now);
+        switch (protocol.Expects()) {
+            case Protocol::Input::Image:
+                // The stream has no framing: everything else in this read belongs to it.
+                image_activity = now;
+                Reply(protocol.ReceiveImage(bytes.substr(i)), device_baud, false, now);
+                return;
+            case Protocol::Input::Confirmation: {
+                const char answer = bytes[i];
+                if (answer == '\r' || answer == '\n') break;  // the end of the command's line
+                commands.emplace_back(1, answer);
+                if (silent) break;
+                Reply(protocol.Confirm(answer), protocol.LineBaud(), false, now);
+                image_activity = now;  // a stream that starts now ends after silence from now
+                break;
+            }
+            case Protocol::Input::Line:
+                if (auto text = assembler.Push(bytes[i])) OnLine(*text, now);
+                break;
+        }
     }
 }
 
 void Device::Impl::OnLine(const std::string& text, Clock::time_point now) {
-    std::string reply;
+    commands.push_back(text);
+    if (silent) return;
+    std::string reply = protocol.Execute(text);
     bool raw = false;
-    int baud;
-    int pieces;
-    int gap_ms;
-    {
-        std::lock_guard lock(mu);
-        commands.push_back(text);
-        if (silent) return;
-        reply = protocol.Execute(text);
-        baud = protocol.LineBaud();
-        if (const auto it = raw_replies.find(text); it != raw_replies.end()) {
-            reply = it->second;
-            raw = true;
-        }
-        pieces = split_pieces;
-        gap_ms = split_gap_ms;
+    if (const auto it = raw_replies.find(text); it != raw_replies.end()) {
+        reply = it->second;
+        raw = true;
     }
+    Reply(std::move(reply), protocol.LineBaud(), raw, now);
+    if (protocol.Expects() == Protocol::Input::Image) image_activity = now;
+}
+
+void Device::Impl::Reply(std::string reply, int baud, bool raw, Clock::time_point now) {
     if (reply.empty()) return;
     if (!raw && nul_in_replies) reply = InsertNuls(reply);
-    tx.Schedule(now + std::chrono::milliseconds(reply_delay_ms.load()), SplitReply(reply, pieces),
-                std::chrono::milliseconds(gap_ms), baud);
+    tx.Schedule(now + std::chrono::milliseconds(reply_delay_ms.load()),
+                SplitReply(reply, split_pieces), std::chrono::milliseconds(split_gap_ms), baud);
+}
+
+std::optional<Clock::time_point> Device::Impl::ImageEnd() const {
+    std::lock_guard lock(mu);
+    if (protocol.Expects() != Protocol::Input::Image) return std::nullopt;
+    return image_activity + std::chrono::milliseconds(kImageEndSilenceMs);
+}
+
+void Device::Impl::EndImageAfterSilence(Clock::time_point now) {
+    std::lock_guard lock(mu);
+    if (protocol.Expects() != Protocol::Input::Image ||
+        now < image_activity + std::chrono::milliseconds(kImageEndSilenceMs)) {
+        return;
+    }
+    Protocol::Output out = protocol.EndImage();
+    assembler.Reset();
+    Reply(std::move(out.bytes), out.baud, false, now);
 }
 
 bool Device::Impl::Streaming() const {
@@ -333,5 +414,60 @@ std::size_t Device::ReceivedBytes() const { return impl_->received; }
 std::size_t Device::DroppedBytes() const { return impl_->dropped; }
 
 std::size_t Device::LostSentBytes() const { return impl_->lost_sent; }
+
+std::string Device::ReceivedImage(Area area) const {
+    std::lock_guard lock(impl_->mu);
+    return impl_->protocol.Image(area);
+}
+
+int Device::CompletedImages(Area area) const {
+    std::lock_guard lock(impl_->mu);
+    return impl_->protocol.CompletedImages(area);
+}
+
+std::string Device::StoredSerialNumber() const {
+    std::lock_guard lock(impl_->mu);
+    return impl_->protocol.SerialNumber();
+}
+
+void Device::SetPacedReception(bool on) {
+    impl_->paced = on;
+    impl_->Wake();
+}
+
+void Device::SetEraseAnswers(bool on) {
+    std::lock_guard lock(impl_->mu);
+    impl_->protocol.knobs().erase_answers = on;
+}
+
+void Device::SetWriteVerdict(WriteVerdict verdict) {
+    std::lock_guard lock(impl_->mu);
+    impl_->protocol.knobs().verdict = verdict;
+}
+
+void Device::SetVerdictDuringStream(bool on) {
+    std::lock_guard lock(impl_->mu);
+    impl_->protocol.knobs().verdict_during_stream = on;
+}
+
+void Device::SetQuitIgnored(bool on) {
+    std::lock_guard lock(impl_->mu);
+    impl_->protocol.knobs().quit_ignored = on;
+}
+
+void Device::SetQcVerdict(QcVerdict verdict) {
+    std::lock_guard lock(impl_->mu);
+    impl_->protocol.knobs().qc_verdict = verdict;
+}
+
+void Device::SetQcShortReply(bool on) {
+    std::lock_guard lock(impl_->mu);
+    impl_->protocol.knobs().qc_short = on;
+}
+
+void Device::SetQcViewEndMarker(bool on) {
+    std::lock_guard lock(impl_->mu);
+    impl_->protocol.knobs().qc_end_marker = on;
+}
 
 }  // namespace z31sim

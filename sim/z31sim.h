@@ -11,6 +11,23 @@ namespace z31sim {
 
 enum class Mode { Normal, Download };
 
+// The memory areas an image is written to: firmware ("wb"), database ("wd"), voice data ("wv")
+// and the bootloader (its start command at 9600 baud, the image at 115200).
+enum class Area { Firmware, Database, Voice, Bootloader };
+
+// What the device answers once a firmware, database or voice image has arrived.
+enum class WriteVerdict {
+    Succeed,        // "WriteSucceed!"
+    Fail,           // "WriteFail*"
+    CheckSumErr,    // "CheckSumErr*"
+    ErrorInFormat,  // "ErrorInFormat*"
+    IdMismatch,     // "ID Mismatch*"
+    None,           // no verdict, only the prompt
+};
+
+// The verdict of the device's own quality-control test, as "$qcresult" reports it.
+enum class QcVerdict { Pass, Fail, NotDone, None };
+
 // What a simulated device is and how it talks. Invalid values make Device's constructor throw.
 struct DeviceConfig {
     int port_number = 1;        // the link is <port_dir>/com<port_number>; 1 or more
@@ -22,7 +39,7 @@ struct DeviceConfig {
     std::string db_version = "2024.05.1";
     std::string voc_version = "1.05";
     std::string device_id = "Z31S006";
-    std::string serial_number = "Z31A0012345";
+    std::string serial_number = "Z31A0012345";  // the stored serial number; empty: none stored
 };
 
 // One simulated device running on its own thread and owning a pseudo-terminal.
@@ -61,6 +78,29 @@ public:
     // still has its usual effect. Raw bytes get no NULs; the delay and split knobs still apply.
     void SetRawReply(const std::string& command, std::string raw);
     void ClearRawReplies();
+
+    // Behaviour knobs.
+    // Reception paced at the line speed the host set on the terminal, 10 bits a byte, as a UART
+    // takes bytes in (default on). Off: whatever the host wrote is taken at once, for fast tests.
+    void SetPacedReception(bool on);
+    // The erases ("ep" with "y" or "b", "ed", "ev", "ef", "esmt", each confirmed with "y")
+    // answer "Completed!" (default on). Off: the confirmation gets no answer and nothing is
+    // erased.
+    void SetEraseAnswers(bool on);
+    // The verdict after a firmware, database or voice image (default Succeed). The bootloader
+    // shows the prompt after its image only for Succeed, and answers nothing otherwise.
+    void SetWriteVerdict(WriteVerdict verdict);
+    // The verdict goes out as soon as the first 4096 bytes of an image have arrived, in the
+    // middle of the stream, instead of after it; the end of the stream then gets the prompt only.
+    void SetVerdictDuringStream(bool on);
+    // "qq" answers the prompt and leaves the device in download mode.
+    void SetQuitIgnored(bool on);
+    // The verdict in the "$qcresult" reply (default Pass; None: the reply holds no verdict).
+    void SetQcVerdict(QcVerdict verdict);
+    // The "$qcresult" reply is short (under 512 bytes) instead of a full report of 600 or more.
+    void SetQcShortReply(bool on);
+    // The "$viewqc" report ends with "END\r\n" (default on).
+    void SetQcViewEndMarker(bool on);
     // The cable is pulled: the pty is closed (host reads see end of file or EIO, writes fail)
     // and the link is removed. Returns once done; the device stays destructible.
     void HangUp();
@@ -71,6 +111,14 @@ public:
     std::size_t ReceivedBytes() const;                  // every byte that arrived, lost or not
     std::size_t DroppedBytes() const;   // bytes that arrived at the wrong line speed
     std::size_t LostSentBytes() const;  // bytes not delivered: wrong speed or host not reading
+    // The bytes of the last image written to `area`, byte for byte as received after the
+    // confirmation (or the bootloader's start command); while a stream runs, what has arrived.
+    // At most 64 MiB are kept.
+    std::string ReceivedImage(Area area) const;
+    // How many image streams to `area` have ended (by 500 ms of silence on the line).
+    int CompletedImages(Area area) const;
+    // The serial number stored now; empty after "esmt".
+    std::string StoredSerialNumber() const;
 
 private:
     struct Impl;

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include "sim/line_assembler.h"
+#include "sim/pacer.h"
 #include "sim/reply_faults.h"
 #include "sim/tx_queue.h"
 
@@ -123,6 +124,245 @@ TEST(TxQueueTest, LaterChunksNeverOvertakeEarlierOnes) {
     EXPECT_EQ(c->bytes, "nmea");
     EXPECT_EQ(c->baud, 4800);
     EXPECT_TRUE(q.empty());
+}
+
+// A device in download mode, driven one command at a time as the device thread does it.
+class DownloadProtocolTest : public ProtocolTest {
+protected:
+    DownloadProtocolTest() : p_(Configured()) {}
+    DeviceConfig Configured() {
+        cfg_.start_mode = Mode::Download;
+        return cfg_;
+    }
+    // Sends a command line and its one-byte confirmation; returns both answers.
+    std::string Confirmed(const std::string& command, char answer) {
+        std::string out = p_.Execute(command);
+        EXPECT_EQ(p_.Expects(), Protocol::Input::Confirmation) << command;
+        return out + p_.Confirm(answer);
+    }
+    // "wsmt", "y", then the serial number line; returns the three answers.
+    std::string WriteSerial(const std::string& serial) {
+        std::string out = Confirmed("wsmt", 'y');
+        return out + p_.Execute(serial);
+    }
+    bool Has(const std::string& text, std::string_view marker) {
+        return text.find(marker) != std::string::npos;
+    }
+
+    Protocol p_;
+};
+
+TEST_F(DownloadProtocolTest, ErasesCompleteOnlyWhenConfirmed) {
+    for (const char* command : {"ep", "ed", "ev", "ef", "esmt"}) {
+        const std::string out = Confirmed(command, 'y');
+        EXPECT_TRUE(Has(out, "Completed!")) << command;
+        EXPECT_TRUE(out.ends_with("QV>>")) << command;
+        EXPECT_EQ(p_.Expects(), Protocol::Input::Line);
+    }
+    EXPECT_TRUE(Has(Confirmed("ep", 'b'), "bootloader...\r\nCompleted!"));
+    EXPECT_FALSE(Has(Confirmed("ed", 'b'), "Completed!"));  // "b" is for "ep" only
+    EXPECT_FALSE(Has(Confirmed("ev", 'n'), "Completed!"));
+    EXPECT_EQ(p_.Expects(), Protocol::Input::Line);
+}
+
+TEST_F(DownloadProtocolTest, ConfirmationWaitsPastTheLineEnding) {
+    p_.Execute("ef");
+    EXPECT_EQ(p_.Confirm('\n'), "");
+    EXPECT_EQ(p_.Confirm('\r'), "");
+    EXPECT_EQ(p_.Expects(), Protocol::Input::Confirmation);
+    EXPECT_TRUE(Has(p_.Confirm('y'), "Completed!"));
+}
+
+TEST_F(DownloadProtocolTest, EraseWithoutAnswerErasesNothing) {
+    p_.knobs().erase_answers = false;
+    EXPECT_EQ(p_.Confirm('y'), "");  // no question asked: nothing to confirm
+    const std::string out = Confirmed("esmt", 'y');
+    EXPECT_FALSE(Has(out, "Completed!"));
+    EXPECT_EQ(p_.SerialNumber(), "SN4");
+    EXPECT_EQ(p_.Expects(), Protocol::Input::Line);
+}
+
+TEST_F(DownloadProtocolTest, SerialNumberIsStoredOnlyOnceErased) {
+    EXPECT_TRUE(Has(WriteSerial("SN777"), "EraseFirst!"));
+    EXPECT_EQ(p_.SerialNumber(), "SN4");
+    Confirmed("esmt", 'y');
+    EXPECT_EQ(p_.SerialNumber(), "");
+    EXPECT_EQ(p_.Execute("rsmt"), "\r\nOK!\r\n$\r\nQV>>");
+    const std::string stored = WriteSerial("SN777");
+    EXPECT_TRUE(Has(stored, "Completed!"));
+    EXPECT_FALSE(Has(stored, "EraseFirst!"));
+    EXPECT_EQ(p_.Execute("rsmt"), "\r\nOK!\r\n$SN777\r\nQV>>");
+    EXPECT_TRUE(Has(WriteSerial("SN888"), "EraseFirst!"));
+    EXPECT_EQ(p_.SerialNumber(), "SN777");
+    // Declined: the next line is a command again, not a serial number.
+    Confirmed("wsmt", 'n');
+    EXPECT_EQ(p_.Execute("rvfw"), "\r\nOK!\r\n$FW1\r\nQV>>");
+}
+
+TEST_F(DownloadProtocolTest, ImageIsKeptByteForByteAndJudgedAtTheEnd) {
+    const std::pair<const char*, Area> kWrites[] = {
+        {"wb", Area::Firmware}, {"wd", Area::Database}, {"wv", Area::Voice}};
+    std::string image;
+    for (int i = 0; i < 10000; ++i) image.push_back(static_cast<char>(i * 7 % 256));
+    for (const auto& [command, area] : kWrites) {
+        EXPECT_TRUE(Has(Confirmed(command, 'y'), "Ready"));
+        ASSERT_EQ(p_.Expects(), Protocol::Input::Image);
+        // "\r", NUL and "y" inside the image are data, not commands.
+        EXPECT_EQ(p_.ReceiveImage(image.substr(0, 4096)), "");
+        EXPECT_EQ(p_.ReceiveImage(image.substr(4096, 4096)), "");
+        EXPECT_EQ(p_.ReceiveImage(image.substr(8192)), "");
+        EXPECT_EQ(p_.Image(area), image);
+        const Protocol::Output end = p_.EndImage();
+        EXPECT_EQ(end.bytes, "\r\nWriteSucceed!\r\nQV>>");
+        EXPECT_EQ(end.baud, 115200);
+        EXPECT_EQ(p_.CompletedImages(area), 1);
+        EXPECT_EQ(p_.Expects(), Protocol::Input::Line);
+    }
+    // A new write to an area replaces what it held.
+    Confirmed("wd", 'y');
+    p_.ReceiveImage("abc");
+    p_.EndImage();
+    EXPECT_EQ(p_.Image(Area::Database), "abc");
+    EXPECT_EQ(p_.Image(Area::Firmware), image);
+}
+
+TEST_F(DownloadProtocolTest, EachVerdictIsSentAsChosen) {
+    const std::pair<WriteVerdict, const char*> kVerdicts[] = {
+        {WriteVerdict::Fail, "\r\nWriteFail*\r\nQV>>"},
+        {WriteVerdict::CheckSumErr, "\r\nCheckSumErr*\r\nQV>>"},
+        {WriteVerdict::ErrorInFormat, "\r\nErrorInFormat*\r\nQV>>"},
+        {WriteVerdict::IdMismatch, "\r\nID Mismatch*\r\nQV>>"},
+        {WriteVerdict::None, "\r\nQV>>"},
+    };
+    for (const auto& [verdict, reply] : kVerdicts) {
+        p_.knobs().verdict = verdict;
+        Confirmed("wb", 'y');
+        EXPECT_EQ(p_.EndImage().bytes, reply);  // an empty image is judged too
+    }
+}
+
+TEST_F(DownloadProtocolTest, VerdictDuringTheStreamComesOnceAfterTheFirstBlock) {
+    p_.knobs().verdict_during_stream = true;
+    Confirmed("wb", 'y');
+    EXPECT_EQ(p_.ReceiveImage(std::string(4095, 'a')), "");
+    EXPECT_EQ(p_.ReceiveImage("bc"), "\r\nWriteSucceed!");
+    EXPECT_EQ(p_.ReceiveImage(std::string(5000, 'd')), "");
+    EXPECT_EQ(p_.EndImage().bytes, "\r\nQV>>");
+    EXPECT_EQ(p_.Image(Area::Firmware).size(), 9097u);
+    // An image shorter than a block gets its verdict at the end.
+    Confirmed("wv", 'y');
+    p_.ReceiveImage("short");
+    EXPECT_EQ(p_.EndImage().bytes, "\r\nWriteSucceed!\r\nQV>>");
+}
+
+TEST_F(DownloadProtocolTest, DeclinedWriteReceivesNothing) {
+    Confirmed("wb", 'n');
+    EXPECT_EQ(p_.Expects(), Protocol::Input::Line);
+    EXPECT_EQ(p_.CompletedImages(Area::Firmware), 0);
+    EXPECT_EQ(p_.Execute("rvfw"), "\r\nOK!\r\n$FW1\r\nQV>>");
+}
+
+TEST_F(DownloadProtocolTest, BootloaderStartsAt9600AndReceivesAt115200) {
+    cfg_.command_baud = 57600;
+    Protocol p(cfg_);
+    EXPECT_FALSE(p.HearAtBootRate("_D Y B01A 000"));
+    EXPECT_TRUE(p.HearAtBootRate("_D Y B01A 000F"));
+    EXPECT_EQ(p.Expects(), Protocol::Input::Image);
+    EXPECT_EQ(p.LineBaud(), 115200);
+    EXPECT_FALSE(p.HearAtBootRate("_D Y B01A 000F"));  // inside the image: data
+    p.ReceiveImage(std::string(4096, 'B'));
+    const Protocol::Output end = p.EndImage();
+    EXPECT_EQ(end.bytes, "\r\nQV>>");
+    EXPECT_EQ(end.baud, 115200);  // the prompt at the bootloader's speed, not the command rate
+    EXPECT_EQ(p.mode(), Mode::Download);
+    EXPECT_EQ(p.LineBaud(), 57600);
+    EXPECT_EQ(p.Image(Area::Bootloader), std::string(4096, 'B'));
+    // A failed bootloader shows no prompt.
+    p.knobs().verdict = WriteVerdict::CheckSumErr;
+    p.HearAtBootRate("_D Y B01A 000F");
+    EXPECT_EQ(p.EndImage().bytes, "");
+}
+
+TEST_F(ProtocolTest, BootloaderStartIsACommandLineOnlyWhenTheLineRunsAt9600) {
+    cfg_.nmea_baud = 9600;
+    Protocol at9600(cfg_);
+    EXPECT_EQ(at9600.Execute("_D Y B01A 000F"), "");
+    EXPECT_EQ(at9600.Expects(), Protocol::Input::Image);
+    cfg_.nmea_baud = 4800;
+    Protocol at4800(cfg_);
+    at4800.Execute("_D Y B01A 000F");
+    EXPECT_EQ(at4800.Expects(), Protocol::Input::Line);
+}
+
+TEST_F(DownloadProtocolTest, QcViewReportRunsFromStartToEndMarker) {
+    const std::string report = p_.Execute("$viewqc");
+    const auto start = report.find("$GPSRESULT");
+    ASSERT_NE(start, std::string::npos);
+    EXPECT_NE(report.find("END\r\n", start), std::string::npos);
+    EXPECT_TRUE(report.ends_with("QV>>"));
+    p_.knobs().qc_end_marker = false;
+    EXPECT_EQ(p_.Execute("$viewqc").find("END\r\n"), std::string::npos);
+}
+
+TEST_F(DownloadProtocolTest, QcResultHoldsItsVerdictWithinTheFirst512Bytes) {
+    const std::pair<QcVerdict, std::string_view> kVerdicts[] = {
+        {QcVerdict::Pass, "$PASS"}, {QcVerdict::Fail, "$FAIL"}, {QcVerdict::NotDone, "$NOTDONE"}};
+    for (const auto& [verdict, marker] : kVerdicts) {
+        p_.knobs().qc_verdict = verdict;
+        const std::string reply = p_.Execute("$qcresult");
+        EXPECT_GE(reply.size(), 512u);
+        EXPECT_LE(reply.size(), 1024u);  // fits the host's reply buffer
+        EXPECT_LT(reply.find(marker), 512u - marker.size());
+    }
+    p_.knobs().qc_short = true;
+    const std::string short_reply = p_.Execute("$qcresult");
+    EXPECT_LT(short_reply.size(), 512u);
+    EXPECT_TRUE(Has(short_reply, "$NOTDONE"));
+    p_.knobs().qc_verdict = QcVerdict::None;
+    p_.knobs().qc_short = false;
+    const std::string none = p_.Execute("$qcresult");
+    EXPECT_GE(none.size(), 512u);
+    for (const char* marker : {"$PASS", "$FAIL", "$NOTDONE"}) EXPECT_FALSE(Has(none, marker));
+}
+
+TEST_F(DownloadProtocolTest, QuitCanBeIgnored) {
+    p_.knobs().quit_ignored = true;
+    EXPECT_EQ(p_.Execute("qq"), "\r\nQV>>");
+    EXPECT_EQ(p_.mode(), Mode::Download);
+}
+
+TEST(PacerTest, TakesBytesAtTenBitsEachFromTheFirstOneSeen) {
+    using std::chrono::milliseconds;
+    Pacer pacer;
+    const auto t0 = Clock::now();
+    EXPECT_EQ(pacer.Allowed(t0, 115200), 1u);  // an idle line: the first byte has just arrived
+    pacer.Take(1);
+    EXPECT_TRUE(pacer.busy());
+    EXPECT_EQ(pacer.Allowed(t0, 115200), 0u);
+    EXPECT_LE(pacer.NextByteAt() - t0, Pacer::ByteTime(115200));
+    EXPECT_GT(pacer.NextByteAt() - t0, Pacer::ByteTime(115200) - std::chrono::microseconds(1));
+    // Late and irregular wake-ups lose nothing: one second carries 11520 bytes in all.
+    std::size_t total = 1;
+    for (int ms : {3, 250, 251, 900, 1000}) {
+        const std::size_t n = pacer.Allowed(t0 + milliseconds(ms), 115200);
+        pacer.Take(n);
+        total += n;
+    }
+    EXPECT_EQ(total, 11521u);  // the first byte counted at t0 - 1 byte time
+    pacer.Idle();
+    EXPECT_FALSE(pacer.busy());
+    // After a pause the count starts afresh: no burst for the idle time.
+    EXPECT_EQ(pacer.Allowed(t0 + milliseconds(5000), 4800), 1u);
+}
+
+TEST(PacerTest, SpeedChangeInARunKeepsTheBytesAlreadyCounted) {
+    using std::chrono::milliseconds;
+    Pacer pacer;
+    const auto t0 = Clock::now();
+    pacer.Take(pacer.Allowed(t0, 9600));
+    pacer.Take(pacer.Allowed(t0 + milliseconds(100), 9600));  // 96 bytes by now
+    const std::size_t fast = pacer.Allowed(t0 + milliseconds(200), 115200);
+    EXPECT_NEAR(static_cast<double>(fast), 1152.0, 2.0);
 }
 
 }  // namespace
