@@ -56,7 +56,7 @@ std::span<const Protocol::Command> Protocol::Commands() {
         // "ep" erases the firmware when confirmed with "y" and the bootloader with "b".
         {Mode::Download, "ep",
          [](Protocol& p, const std::string&) {
-             return p.Ask("\r\nErase firmware (y) or bootloader (b)?", [](Protocol& q, char c) {
+             return p.Ask("\r\nErase firmware or bootloader? (y/b/n)", [](Protocol& q, char c) {
                  if (c == 'y') return q.Erased("firmware");
                  if (c == 'b') return q.Erased("bootloader");
                  return std::string(kCancelled);

@@ -8,6 +8,7 @@
 
 #include <memory>
 
+#include "sim/protocol.h"
 #include "sim/tests/host_port.h"
 #include "sim/tests/nmea_check.h"
 #include "sim/z31sim.h"
@@ -16,6 +17,7 @@ namespace z31sim {
 namespace {
 
 using namespace std::chrono_literals;
+using std::chrono::milliseconds;
 using testing::HostPort;
 using testing::Sentences;
 using testing::ValidNmea;
@@ -276,6 +278,146 @@ TEST_F(DownloadTest, RawReplyReplacesTheAnswerButKeepsTheEffect) {
     dev_->SetRawReply("qq", "bye");
     ASSERT_TRUE(host_.Write("qq\r"));
     EXPECT_TRUE(WaitForMode(Mode::Normal));
+}
+
+// What the device answered during a file write and after its stream.
+struct WriteReplies {
+    std::string during;  // to the command, the "y" and each block
+    std::string after;   // after the last block, up to the prompt
+};
+
+// A file write as the host makes it: the command, "y", then 4096-byte blocks each followed by a
+// 100 ms read.
+WriteReplies WriteImage(HostPort& host, const std::string& command, const std::string& image) {
+    WriteReplies got;
+    EXPECT_TRUE(host.Write(command));
+    got.during += host.ReadFor(100ms);
+    EXPECT_TRUE(host.Write("y"));
+    got.during += host.ReadFor(100ms);
+    for (std::size_t at = 0; at < image.size(); at += 4096) {
+        EXPECT_TRUE(host.WriteAll(std::string_view(image).substr(at, 4096), kReply));
+        got.during += host.ReadFor(100ms);
+    }
+    // The device ends the stream after its silence time, then judges it.
+    got.after = host.ReadUntil("QV>>", milliseconds(kImageEndSilenceMs) + kReply);
+    return got;
+}
+
+std::string Pattern(std::size_t size) {
+    std::string bytes;
+    for (std::size_t i = 0; i < size; ++i) bytes.push_back(static_cast<char>(i * 31 % 251));
+    return bytes;
+}
+
+TEST_F(DownloadTest, ImageArrivesByteForByteAtTheLineRate) {
+    const std::string image = Pattern(10000);  // 4096, 4096 and 1808 bytes
+    const auto start = std::chrono::steady_clock::now();
+    const WriteReplies got = WriteImage(host_, "wd\r", image);
+    const auto took = std::chrono::steady_clock::now() - start;
+    EXPECT_EQ(got.after, "\r\nWriteSucceed!\r\nQV>>");
+    EXPECT_EQ(dev_->ReceivedImage(Area::Database), image);
+    EXPECT_EQ(dev_->CompletedImages(Area::Database), 1);
+    EXPECT_EQ(dev_->ReceivedCommands(), (std::vector<std::string>{"wd", "y"}));
+    // 10000 bytes take 868 ms on a 115200 line; the verdict follows the silence after them.
+    EXPECT_GE(took, 860ms + milliseconds(kImageEndSilenceMs));
+}
+
+TEST_F(DownloadTest, UnpacedReceptionTakesTheImageAtOnce) {
+    dev_->SetPacedReception(false);
+    const std::string image = Pattern(3 * 4096);
+    const auto start = std::chrono::steady_clock::now();
+    ASSERT_TRUE(host_.Write("wb\r"));
+    ASSERT_TRUE(host_.ReadUntil("(y/n)", kReply).ends_with("(y/n)"));
+    ASSERT_TRUE(host_.Write("y"));
+    ASSERT_TRUE(host_.WriteAll(image, kReply));
+    ASSERT_TRUE(WaitFor([&] { return dev_->ReceivedImage(Area::Firmware).size() == image.size(); },
+                        kReply));
+    // Paced, 12288 bytes would take 1067 ms.
+    EXPECT_LT(std::chrono::steady_clock::now() - start, 1000ms);
+    EXPECT_EQ(dev_->ReceivedImage(Area::Firmware), image);
+}
+
+TEST_F(DownloadTest, VerdictDuringTheStreamReachesTheHostBeforeTheEnd) {
+    // Unpaced, the device takes each block as the host writes it, as a host whose writes block
+    // until the line has carried them sees it: the verdict comes while blocks remain to be sent.
+    dev_->SetPacedReception(false);
+    dev_->SetWriteVerdict(WriteVerdict::CheckSumErr);
+    dev_->SetVerdictDuringStream(true);
+    const WriteReplies got = WriteImage(host_, "wv\r", Pattern(3 * 4096));
+    EXPECT_NE(got.during.find("\r\nCheckSumErr*"), std::string::npos) << got.during;
+    EXPECT_EQ(got.after, "\r\nQV>>");
+    EXPECT_EQ(dev_->ReceivedImage(Area::Voice), Pattern(3 * 4096));
+}
+
+TEST_F(DownloadTest, ErasesAndTheSerialNumberStoreAnswerOverTheLine) {
+    ASSERT_TRUE(host_.Write("ep\r"));
+    ASSERT_TRUE(host_.ReadUntil(")", kReply).ends_with("/n)"));
+    ASSERT_TRUE(host_.Write("b"));
+    EXPECT_NE(Ask("").find("Completed!"), std::string::npos);
+    ASSERT_TRUE(host_.Write("wsmt\r"));
+    ASSERT_TRUE(host_.Write("y"));
+    ASSERT_TRUE(host_.Write("SN-43\r"));
+    EXPECT_NE(host_.ReadUntil("!\r\nQV>>", kReply).find("EraseFirst!"), std::string::npos);
+    ASSERT_TRUE(host_.Write("esmt\r"));
+    ASSERT_TRUE(host_.Write("y"));
+    EXPECT_NE(Ask("").find("Completed!"), std::string::npos);
+    EXPECT_EQ(dev_->StoredSerialNumber(), "");
+    EXPECT_EQ(dev_->ReceivedCommands(),
+              (std::vector<std::string>{"ep", "b", "wsmt", "y", "SN-43", "esmt", "y"}));
+    dev_->SetEraseAnswers(false);
+    ASSERT_TRUE(host_.Write("ed\r"));
+    ASSERT_TRUE(host_.ReadUntil(")", kReply).ends_with("/n)"));
+    ASSERT_TRUE(host_.Write("y"));
+    EXPECT_EQ(host_.ReadFor(kQuiet), "");
+}
+
+TEST_F(DownloadTest, QcRepliesArriveWhole) {
+    ASSERT_TRUE(host_.Write("$qcresult\r\n"));
+    const std::string result = host_.ReadUntil("QV>>", kReply);
+    EXPECT_GE(result.size(), 512u);
+    EXPECT_NE(result.find("$PASS"), std::string::npos);
+    dev_->SetQcViewEndMarker(false);
+    const std::string view = Ask("$viewqc\r");
+    EXPECT_NE(view.find("$GPSRESULT"), std::string::npos);
+    EXPECT_EQ(view.find("END\r\n"), std::string::npos);
+}
+
+// A model whose command rate is neither of the bootloader's speeds.
+class BootloaderTest : public DeviceTest {
+protected:
+    void SetUp() override {
+        cfg_.start_mode = Mode::Download;
+        cfg_.command_baud = 57600;
+        Start();
+    }
+};
+
+TEST_F(BootloaderTest, StartIsHeardAt9600AndTheImageAt115200ThenThePrompt) {
+    const std::string image = Pattern(5000);
+    Connect(57600);  // at the command rate the start command is just an unknown command
+    EXPECT_NE(Ask("_D Y B01A 000F\r").find("Unknown command"), std::string::npos);
+    Connect(9600);
+    ASSERT_TRUE(host_.Write("_D Y B01A 000F\r"));
+    ASSERT_TRUE(WaitFor([&] { return dev_->ReceivedCommands().size() == 2; }, kReply));
+    Connect(115200);
+    ASSERT_TRUE(host_.WriteAll(image, kReply));
+    EXPECT_EQ(host_.ReadUntil("QV>>", kReply + milliseconds(kImageEndSilenceMs)), "\r\nQV>>");
+    EXPECT_EQ(dev_->ReceivedImage(Area::Bootloader), image);
+    EXPECT_EQ(dev_->CompletedImages(Area::Bootloader), 1);
+    EXPECT_EQ(dev_->CurrentMode(), Mode::Download);
+    EXPECT_EQ(dev_->DroppedBytes(), 0u);
+    Connect(57600);  // back at the model's command rate
+    EXPECT_EQ(Ask("\r"), "\r\nQV>>");
+}
+
+TEST_F(BootloaderTest, ImageAtAnotherSpeedIsLost) {
+    Connect(9600);
+    ASSERT_TRUE(host_.Write("_D Y B01A 000F\r"));
+    ASSERT_TRUE(WaitFor([&] { return !dev_->ReceivedCommands().empty(); }, kReply));
+    ASSERT_TRUE(host_.WriteAll(Pattern(100), kReply));  // still at 9600
+    EXPECT_TRUE(WaitFor([&] { return dev_->DroppedBytes() == 100; }, kReply));
+    EXPECT_EQ(host_.ReadFor(milliseconds(kImageEndSilenceMs) + kQuiet), "");  // prompt at 115200
+    EXPECT_EQ(dev_->ReceivedImage(Area::Bootloader), "");
 }
 
 TEST_F(DownloadTest, BadKnobValuesAreRefused) {

@@ -45,6 +45,23 @@ bool HostPort::Write(std::string_view bytes) {
     return write(fd_, bytes.data(), bytes.size()) == static_cast<ssize_t>(bytes.size());
 }
 
+bool HostPort::WriteAll(std::string_view bytes, milliseconds timeout) {
+    const auto deadline = Clock::now() + timeout;
+    while (!bytes.empty()) {
+        const ssize_t n = write(fd_, bytes.data(), bytes.size());
+        if (n > 0) {
+            bytes.remove_prefix(static_cast<std::size_t>(n));
+            continue;
+        }
+        if (n < 0 && errno != EAGAIN && errno != EINTR) return false;
+        const auto left = std::chrono::ceil<milliseconds>(deadline - Clock::now());
+        if (left.count() <= 0) return false;
+        pollfd p{fd_, POLLOUT, 0};
+        poll(&p, 1, static_cast<int>(left.count()));
+    }
+    return true;
+}
+
 long HostPort::ReadOnce(std::string* out, milliseconds timeout) {
     pollfd p{fd_, POLLIN, 0};
     if (poll(&p, 1, static_cast<int>(timeout.count())) <= 0) {

@@ -26,6 +26,9 @@ public:
     int fd() const { return fd_; }
 
     bool Write(std::string_view bytes);
+    // Writes all of `bytes`, waiting for room on the line as a blocking write does; false when
+    // the line fails or `timeout` passes first.
+    bool WriteAll(std::string_view bytes, milliseconds timeout);
     // Reads until `needle` has arrived or `timeout` has passed; returns everything read.
     std::string ReadUntil(std::string_view needle, milliseconds timeout);
     // Reads for the whole of `window`.
