@@ -7,9 +7,11 @@
 #include <cstdio>
 #include <cstdlib>
 #include <exception>
+#include <functional>
 #include <stdexcept>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "sim/stop_signals.h"
 #include "sim/z31sim.h"
@@ -21,13 +23,36 @@ constexpr int kUsageError = 2;
 constexpr const char* kUsage =
     "usage: z31sim [--port-dir DIR] [--port N] [--nmea-baud B] [--command-baud B]\n"
     "              [--mode normal|download] [--nmea-period MS] [--fw V] [--db V] [--voc V]\n"
-    "              [--id ID] [--serial S]\n"
+    "              [--id ID] [--serial S] [KNOB ...]\n"
     "Creates DIR/comN (DIR defaults to $QVLIB_PORT_DIR, N to 1) linked to a pseudo-terminal\n"
-    "on which a simulated Z31 answers, and runs until interrupted.\n";
+    "on which a simulated Z31 answers, and runs until interrupted. An empty --serial means no\n"
+    "serial number is stored.\n"
+    "Knobs (defaults first):\n"
+    "  --pacing on|off               take the host's bytes at its line speed, 10 bits a byte\n"
+    "  --erase-answer on|off         erases answer \"Completed!\"; off: no answer, no erase\n"
+    "  --verdict succeed|fail|checksum|format|id|none\n"
+    "                                the answer to an image: WriteSucceed!, WriteFail*,\n"
+    "                                CheckSumErr*, ErrorInFormat*, ID Mismatch*, or none;\n"
+    "                                the bootloader shows its prompt only for succeed\n"
+    "  --verdict-during-stream off|on  the verdict after the first 4096 bytes, not at the end\n"
+    "  --quit-ignored off|on         \"qq\" answers the prompt and stays in download mode\n"
+    "  --qc-verdict pass|fail|notdone|none  the verdict in the \"$qcresult\" reply\n"
+    "  --qc-short off|on             the \"$qcresult\" reply is under 512 bytes\n"
+    "  --qc-end on|off               the \"$viewqc\" report ends with \"END\"\n"
+    "  --silent off|on               record commands but neither act, answer nor stream\n"
+    "  --nul-in-replies off|on       NUL bytes before each reply and its markers\n"
+    "  --reply-delay MS              wait before each reply (0)\n"
+    "  --split-reply N,GAP           send each reply in N pieces GAP ms apart (1,0)\n";
 
-constexpr std::array<std::string_view, 11> kOptions = {
-    "--port-dir", "--port", "--nmea-baud", "--command-baud", "--mode",  "--nmea-period",
-    "--fw",       "--db",   "--voc",       "--id",           "--serial"};
+constexpr std::array<std::string_view, 23> kOptions = {
+    "--port-dir",     "--port",       "--nmea-baud",
+    "--command-baud", "--mode",       "--nmea-period",
+    "--fw",           "--db",         "--voc",
+    "--id",           "--serial",     "--pacing",
+    "--erase-answer", "--verdict",    "--verdict-during-stream",
+    "--quit-ignored", "--qc-verdict", "--qc-short",
+    "--qc-end",       "--silent",     "--nul-in-replies",
+    "--reply-delay",  "--split-reply"};
 
 struct UsageError : std::runtime_error {
     using std::runtime_error::runtime_error;
@@ -42,10 +67,73 @@ int ParseInt(std::string_view option, std::string_view text) {
     return value;
 }
 
+bool ParseSwitch(std::string_view option, const std::string& text) {
+    if (text == "on") return true;
+    if (text == "off") return false;
+    throw UsageError(std::string(option) + " is on or off, not '" + text + "'");
+}
+
+// The value among `names` that `text` names; `values` in the same order.
+template <typename T, std::size_t N>
+T ParseChoice(std::string_view option, const std::string& text,
+              const std::array<std::string_view, N>& names, const std::array<T, N>& values) {
+    for (std::size_t i = 0; i < N; ++i) {
+        if (names[i] == text) return values[i];
+    }
+    std::string list;
+    for (const auto name : names) list += (list.empty() ? "" : "|") + std::string(name);
+    throw UsageError(std::string(option) + " is " + list + ", not '" + text + "'");
+}
+
 struct Options {
     std::string port_dir;
     z31sim::DeviceConfig cfg;
+    // The knobs, set on the device once it runs.
+    std::vector<std::function<void(z31sim::Device&)>> knobs;
 };
+
+std::function<void(z31sim::Device&)> ParseKnob(std::string_view name, const std::string& v) {
+    using z31sim::Device;
+    using z31sim::QcVerdict;
+    using z31sim::WriteVerdict;
+    if (name == "--verdict") {
+        const WriteVerdict verdict = ParseChoice<WriteVerdict, 6>(
+            name, v, {"succeed", "fail", "checksum", "format", "id", "none"},
+            {WriteVerdict::Succeed, WriteVerdict::Fail, WriteVerdict::CheckSumErr,
+             WriteVerdict::ErrorInFormat, WriteVerdict::IdMismatch, WriteVerdict::None});
+        return [verdict](Device& d) { d.SetWriteVerdict(verdict); };
+    }
+    if (name == "--qc-verdict") {
+        const QcVerdict verdict = ParseChoice<QcVerdict, 4>(
+            name, v, {"pass", "fail", "notdone", "none"},
+            {QcVerdict::Pass, QcVerdict::Fail, QcVerdict::NotDone, QcVerdict::None});
+        return [verdict](Device& d) { d.SetQcVerdict(verdict); };
+    }
+    if (name == "--reply-delay") {
+        const int ms = ParseInt(name, v);
+        if (ms < 0) throw UsageError("--reply-delay must not be negative");
+        return [ms](Device& d) { d.SetReplyDelayMs(ms); };
+    }
+    if (name == "--split-reply") {
+        const auto comma = v.find(',');
+        if (comma == std::string::npos) throw UsageError("--split-reply needs N,GAP");
+        const int pieces = ParseInt(name, std::string_view(v).substr(0, comma));
+        const int gap = ParseInt(name, std::string_view(v).substr(comma + 1));
+        if (pieces < 1 || gap < 0) throw UsageError("--split-reply needs N >= 1 and GAP >= 0");
+        return [pieces, gap](Device& d) { d.SetSplitReply(pieces, gap); };
+    }
+    const bool on = ParseSwitch(name, v);
+    if (name == "--pacing") return [on](Device& d) { d.SetPacedReception(on); };
+    if (name == "--erase-answer") return [on](Device& d) { d.SetEraseAnswers(on); };
+    if (name == "--verdict-during-stream") {
+        return [on](Device& d) { d.SetVerdictDuringStream(on); };
+    }
+    if (name == "--quit-ignored") return [on](Device& d) { d.SetQuitIgnored(on); };
+    if (name == "--qc-short") return [on](Device& d) { d.SetQcShortReply(on); };
+    if (name == "--qc-end") return [on](Device& d) { d.SetQcViewEndMarker(on); };
+    if (name == "--silent") return [on](Device& d) { d.SetSilent(on); };
+    return [on](Device& d) { d.SetNulInReplies(on); };  // --nul-in-replies
+}
 
 Options Parse(int argc, char** argv) {
     Options opt;
@@ -100,6 +188,8 @@ Options Parse(int argc, char** argv) {
             c.device_id = v;
         } else if (name == "--serial") {
             c.serial_number = v;
+        } else {
+            opt.knobs.push_back(ParseKnob(name, v));
         }
     }
     if (opt.port_dir.empty()) {
@@ -123,6 +213,7 @@ int main(int argc, char** argv) {
 
     try {
         z31sim::Device device(opt.port_dir, opt.cfg);
+        for (const auto& knob : opt.knobs) knob(device);
         std::printf("z31sim: device on %s\n", device.PortPath().c_str());
         std::fflush(stdout);
         stop_signals.Wait();

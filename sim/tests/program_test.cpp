@@ -56,6 +56,7 @@ public:
     // Reads the child's stdout until a newline, or gives up after `timeout`.
     std::string ReadLine(std::chrono::milliseconds timeout) { return Read(out_, "\n", timeout); }
     std::string ReadAllErr(std::chrono::milliseconds timeout) { return Read(err_, "", timeout); }
+    std::string ReadAllOut(std::chrono::milliseconds timeout) { return Read(out_, "", timeout); }
 
     // Waits for the child to end; returns its exit code, or -1 if it does not end in time.
     int Wait(std::chrono::milliseconds timeout) {
@@ -117,12 +118,47 @@ TEST_F(ProgramTest, BadOptionsGiveUsageAndExitCode2) {
         {"--port-dir", dir_.path(), "--nmea-baud", "1234"},
         {"--port-dir", dir_.path(), "--port"},
         {"--port-dir", dir_.path(), "stray"},
+        {"--port-dir", dir_.path(), "--verdict", "maybe"},
+        {"--port-dir", dir_.path(), "--pacing", "yes"},
+        {"--port-dir", dir_.path(), "--split-reply", "2"},
+        {"--port-dir", dir_.path(), "--reply-delay", "-5"},
     };
     for (const auto& args : bad) {
         Program sim(args);
         EXPECT_NE(sim.ReadAllErr(10s).find("usage: z31sim"), std::string::npos) << args[2];
         EXPECT_EQ(sim.Wait(10s), 2) << args[2];
     }
+}
+
+TEST_F(ProgramTest, HelpListsEveryKnob) {
+    Program sim({"--help"});
+    const std::string all = sim.ReadAllOut(10s);
+    EXPECT_EQ(sim.Wait(10s), 0);
+    for (const char* knob : {"--pacing", "--erase-answer", "--verdict ", "--verdict-during-stream",
+                             "--quit-ignored", "--qc-verdict", "--qc-short", "--qc-end", "--silent",
+                             "--nul-in-replies", "--reply-delay", "--split-reply"}) {
+        EXPECT_NE(all.find(knob), std::string::npos) << knob;
+    }
+}
+
+TEST_F(ProgramTest, KnobsGivenOnTheCommandLineApply) {
+    Program sim({"--port-dir", dir_.path(), "--mode", "download", "--serial=", "--pacing", "off",
+                 "--verdict=id", "--erase-answer", "off"});
+    const std::string link = dir_.path() + "/com1";
+    ASSERT_EQ(sim.ReadLine(10s), "z31sim: device on " + link + "\n");
+    testing::HostPort host;
+    ASSERT_EQ(host.Open(link, 115200), "");
+    ASSERT_TRUE(host.Write("rsmt\r"));
+    EXPECT_EQ(host.ReadUntil("QV>>", 3s), "\r\nOK!\r\n$\r\nQV>>");
+    ASSERT_TRUE(host.Write("ef\r"));
+    ASSERT_TRUE(host.ReadUntil("(y/n)", 3s).ends_with("(y/n)"));
+    ASSERT_TRUE(host.Write("y"));
+    EXPECT_EQ(host.ReadFor(300ms), "");
+    ASSERT_TRUE(host.Write("wb\r"));
+    ASSERT_TRUE(host.ReadUntil("(y/n)", 3s).ends_with("(y/n)"));
+    ASSERT_TRUE(host.Write("y"));
+    ASSERT_TRUE(host.WriteAll(std::string(20000, 'x'), 3s));
+    EXPECT_NE(host.ReadUntil("QV>>", 5s).find("ID Mismatch*"), std::string::npos);
 }
 
 }  // namespace
