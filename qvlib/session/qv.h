@@ -50,6 +50,9 @@ public:
     const ModelInfo& Model() const { return model_; }
     CSerialPort& Port() { return port_; }
     char* VersionText() { return version_text_; }
+    std::atomic<int>* DeviceMode() { return &device_mode_; }
+    char* QcViewText() { return qc_view_text_; }
+    std::atomic<int>* QcTestResult() { return &qc_test_result_; }
 
 protected:
     uint32_t Run() override;
@@ -65,6 +68,11 @@ private:
     std::unique_ptr<CCommand> command_;
     std::atomic<CCommand*> posted_{nullptr};
     char version_text_[kTextSize] = {};
+    // Written by the session thread, read by the caller once the state is 2; atomic so that a
+    // caller polling them early reads a stale value, not a torn one.
+    std::atomic<int> device_mode_{0};  // 0 unknown, 1 NMEA, 2 download mode: the last check
+    char qc_view_text_[kTextSize] = {};
+    std::atomic<int> qc_test_result_{3};  // 0 pass, 1 fail, 2 not done, 3 no verdict known
     ModelInfo model_;
 };
 

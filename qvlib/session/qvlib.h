@@ -64,6 +64,30 @@ QV_API int ReqGetSerialNumber(int port);
  * keeps the last successful value when a query fails. Null without a session. */
 QV_API const char* GetVersionResult(int port);
 
+/* ---- Device mode and reset ----
+ * Mode 0: neither NMEA sentences nor the prompt seen; 1: normal operation (NMEA sentences; the port
+ * is left at the model's NMEA rate); 2: download mode (prompt "QV>>"; the port is left at the
+ * command rate). Each request returns 1 when handed over, 0 otherwise. */
+/* Checks the mode: result 1 when it is 1 or 2, 2 when nothing was recognised. */
+QV_API int ReqGetDeviceMode(int port);
+/* The mode found by the last check (of any of the three requests); 0 without a session. */
+QV_API int GetDeviceModeResult(int port);
+/* Switches the device into download mode; result 1 when it then shows the prompt (also when it
+ * was there already). */
+QV_API int ReqSetDeviceDNMode(int port);
+/* Sends the device back to normal operation; result 1 when it then streams NMEA sentences. Checks
+ * up to three times, a second apart. */
+QV_API int ReqResetDevice(int port);
+
+/* ---- Erasing (device in download mode) ----
+ * Each erases one area; result 1 when the device reports "Completed!", else 2 (the reply is
+ * printed to standard output). 1 when handed over, 0 otherwise. */
+QV_API int ReqEraseFW(int port);
+QV_API int ReqEraseDB(int port);
+QV_API int ReqEraseVOC(int port);
+QV_API int ReqEraseBootloader(int port);
+QV_API int ReqEraseAll(int port);
+
 #ifdef __cplusplus
 }
 #endif

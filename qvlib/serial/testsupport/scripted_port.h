@@ -65,10 +65,12 @@ public:
     // Sends `text` every `period_ms` from now on (first after one period) until StopStream.
     void Stream(const std::string& text, uint32_t period_ms, int baud = 0) {
         std::lock_guard lock(mutex_);
+        Settle(util::NowMs());
         stream_ = {text, std::max<uint32_t>(period_ms, 1), baud, util::NowMs(), true};
     }
     void StopStream() {
         std::lock_guard lock(mutex_);
+        Settle(util::NowMs());  // what was sent until now stays sent
         stream_.on = false;
     }
 
