@@ -163,7 +163,7 @@ void Device::Impl::Run() {
         // While bytes come in at the line speed they are read on the pacer's clock: waiting for
         // POLLIN would spin on bytes that are waiting but have not yet "arrived".
         const bool paced_run = paced && pacer.busy() && line.is_open();
-        if (paced_run) wake_at(pacer.NextByteAt());
+        if (paced_run) wake_at(pacer.NextReadAt());
         pollfd fds[3] = {{wake.get(), POLLIN, 0},
                          {line.master_fd(), static_cast<short>(paced_run ? 0 : POLLIN), 0},
                          {line.watch_fd(), POLLIN, 0}};
@@ -174,7 +174,7 @@ void Device::Impl::Run() {
         now = Clock::now();
         if (fds[0].revents != 0) OnWake();
         if (fds[2].revents != 0) line.OnWatchEvents();
-        if (fds[1].revents != 0 || (paced_run && now >= pacer.NextByteAt())) OnReadable(now);
+        if (fds[1].revents != 0 || (paced_run && now >= pacer.NextReadAt())) OnReadable(now);
         EndImageAfterSilence(now);
         StreamNmea(now);
         Send(now);

@@ -7,6 +7,7 @@ namespace {
 
 constexpr std::int64_t kBitsPerByte = 10;
 constexpr std::int64_t kNsPerSecond = 1'000'000'000;
+constexpr std::int64_t kReadsPerSecond = 200;
 
 }  // namespace
 
@@ -42,5 +43,10 @@ std::size_t Pacer::Allowed(Clock::time_point now, int baud) {
 }
 
 Clock::time_point Pacer::NextByteAt() const { return ArrivalOf(taken_ + 1); }
+
+Clock::time_point Pacer::NextReadAt() const {
+    const std::int64_t batch = baud_ / kBitsPerByte / kReadsPerSecond;
+    return ArrivalOf(taken_ + static_cast<std::uint64_t>(batch > 1 ? batch : 1));
+}
 
 }  // namespace z31sim

@@ -26,6 +26,10 @@ public:
     bool busy() const { return busy_; }
     // When the next byte of the run will have arrived.
     Clock::time_point NextByteAt() const;
+    // When it is worth reading again: once the bytes of the next few milliseconds have arrived
+    // (at least one), so that a long stream costs a few hundred wake-ups a second, not one a
+    // byte. The rate stays exact: what arrives meanwhile is taken at the next read.
+    Clock::time_point NextReadAt() const;
 
     // The time one byte takes on the line at `baud`.
     static Clock::duration ByteTime(int baud);

@@ -341,6 +341,8 @@ TEST(PacerTest, TakesBytesAtTenBitsEachFromTheFirstOneSeen) {
     EXPECT_EQ(pacer.Allowed(t0, 115200), 0u);
     EXPECT_LE(pacer.NextByteAt() - t0, Pacer::ByteTime(115200));
     EXPECT_GT(pacer.NextByteAt() - t0, Pacer::ByteTime(115200) - std::chrono::microseconds(1));
+    EXPECT_GT(pacer.NextReadAt() - t0, milliseconds(4));  // a batch of 57 bytes, not one
+    EXPECT_LT(pacer.NextReadAt() - t0, milliseconds(6));
     // Late and irregular wake-ups lose nothing: one second carries 11520 bytes in all.
     std::size_t total = 1;
     for (int ms : {3, 250, 251, 900, 1000}) {
