@@ -88,6 +88,28 @@ QV_API int ReqEraseVOC(int port);
 QV_API int ReqEraseBootloader(int port);
 QV_API int ReqEraseAll(int port);
 
+/* ---- Serial number and quality control (device in download mode) ----
+ * Each request returns 1 when handed over, 0 otherwise. */
+/* Writes the serial number (NUL-terminated text; null is refused with 0). Result 1 when the device
+ * reports "Completed!"; 2 when it answers "EraseFirst!" (a number is stored: erase it first) or
+ * does not report completion. */
+QV_API int ReqSetSerialNumber(int port, const char* serial_number);
+/* Erases the stored serial number; result 1 when the device reports "Completed!". */
+QV_API int ReqEraseSerialNumber(int port);
+/* Reads the GPS test report; empties the QC view text at the request and fills it only with a
+ * complete report. Result 1 when one was received. */
+QV_API int ReqViewQC(int port);
+/* The QC view text: the report from "$GPSRESULT" through "END\r\n", at most 1023 characters.
+ * Null without a session. */
+QV_API const char* GetViewQC(int port);
+/* Reads the verdict of the quality-control test; result 1 when the reply held one. The reply is
+ * collected until 512 bytes have arrived or the device falls silent: one silent read of 1000 ms
+ * before any byte, or two in a row after the first byte, end the collection. */
+QV_API int ReqQCTestResult(int port);
+/* 0 pass, 1 fail, 2 not done, 3 no verdict known (before any query, after a reply without a
+ * verdict, and without a session). */
+QV_API int GetQCTestResult(int port);
+
 #ifdef __cplusplus
 }
 #endif
