@@ -46,7 +46,10 @@ struct DeviceConfig {
 //
 // The device listens and talks only at the line speed of its current mode. Bytes the host sends
 // while its line speed differs are lost (DroppedBytes), and so is what the device sends then
-// (LostSentBytes). Every setter may be called at any time from any thread.
+// (LostSentBytes). The one exception is the bootloader's start command, heard at 9600 baud in
+// either mode; its image is then heard only at 115200. The device takes the host's bytes at the
+// line speed set on the terminal (see SetPacedReception), so that a transfer lasts as long as on
+// a real line. Every setter may be called at any time from any thread.
 class Device {
 public:
     // Creates the pty and the link <port_dir>/com<N>, then starts the device thread.
