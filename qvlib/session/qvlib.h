@@ -110,6 +110,21 @@ QV_API int ReqQCTestResult(int port);
  * verdict, and without a session). */
 QV_API int GetQCTestResult(int port);
 
+/* ---- Device finder ----
+ * Searches every COM port for devices of one model: each port is opened, its device put into
+ * download mode and asked for its device ID; the ports whose ID equals the model's ID code exactly
+ * are found. Ports already open (also by this host) are left out. The search runs on a thread of
+ * its own; the probed ports are closed again when it ends. */
+/* 1 when a search was started; 0 while one runs, for an unknown model, when no port is listed or
+ * none could be opened. */
+QV_API int ReqFindDevice(const char* model_name);
+/* 0 never searched, 1 searching, 2 the last search finished. */
+QV_API int FindDeviceState(void);
+/* The number of ports found by the last search; 0 while searching. */
+QV_API int GetFoundDeviceCount(void);
+/* The port number at `index` (from 0, in probe order) of the ports found; 0 when out of range. */
+QV_API int GetFoundDevicePort(int index);
+
 #ifdef __cplusplus
 }
 #endif

@@ -1,0 +1,68 @@
+// Port enumeration on Linux: a folder listing, or the device nodes and their UART type.
+#include <dirent.h>
+#include <fcntl.h>
+#include <linux/serial.h>
+#include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <cstring>
+
+#include "qvlib/discovery/com_ports.h"
+#include "qvlib/serial/port_names.h"
+
+namespace qv {
+namespace {
+
+// A ttyS node is a real port only when the kernel knows a device behind it and a UART type.
+bool HasUart(const std::string& path) {
+    std::string name = path.substr(path.rfind('/') + 1);
+    struct stat info {};
+    if (stat(("/sys/class/tty/" + name + "/device").c_str(), &info) != 0) return false;
+    int fd = open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) return false;  // the probe could not open it either
+    struct serial_struct serial {};
+    bool known = ioctl(fd, TIOCGSERIAL, &serial) == 0 && serial.type != PORT_UNKNOWN;
+    close(fd);
+    return known;
+}
+
+}  // namespace
+
+std::vector<int> ListPortDir(const std::string& dir) {
+    std::vector<int> ports;
+    DIR* folder = opendir(dir.c_str());
+    if (folder == nullptr) return ports;
+    while (dirent* entry = readdir(folder)) {
+        const char* name = entry->d_name;
+        if (std::strncmp(name, "com", 3) != 0 || name[3] < '1' || name[3] > '9') continue;
+        char* end = nullptr;
+        long port = std::strtol(name + 3, &end, 10);
+        if (*end == '\0' && port >= 1 && port <= serial::kHighestComPort) {
+            ports.push_back(static_cast<int>(port));
+        }
+    }
+    closedir(folder);
+    std::sort(ports.begin(), ports.end());
+    return ports;
+}
+
+std::vector<int> EnumerateComPorts() {
+    if (const char* dir = std::getenv("QVLIB_PORT_DIR"); dir != nullptr && *dir != '\0') {
+        return ListPortDir(dir);
+    }
+    std::vector<int> ports;
+    for (int port = 1; port <= serial::kHighestComPort; ++port) {
+        std::string path = serial::ComPortPath(port);
+        if (path.empty()) continue;
+        struct stat info {};
+        if (stat(path.c_str(), &info) != 0 || !S_ISCHR(info.st_mode)) continue;
+        if (path.rfind("/dev/ttyS", 0) == 0 && !HasUart(path)) continue;
+        ports.push_back(port);
+    }
+    return ports;
+}
+
+}  // namespace qv
