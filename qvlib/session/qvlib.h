@@ -110,6 +110,20 @@ QV_API int ReqQCTestResult(int port);
  * verdict, and without a session). */
 QV_API int GetQCTestResult(int port);
 
+/* ---- Image writes (device in download mode, port at the command rate) ----
+ * Each sends the file at `path` byte for byte: the path is copied at the request and the file
+ * opened when the command runs. Progress: range 0 to the file's size, position the bytes sent.
+ * Result 1 when the device answers "WriteSucceed!"; 2 for any other verdict, none, or a file
+ * that cannot be opened (then nothing is sent and the progress is left as it was). 1 when handed
+ * over, 0 otherwise. */
+QV_API int ReqWriteFW(int port, const char* path);
+QV_API int ReqWriteDB(int port, const char* path);
+QV_API int ReqWriteVOC(int port, const char* path);
+/* Writes a bootloader image: a start command at 9600 baud, the file at 115200 baud (whatever the
+ * model's rates; the port stays at 115200), then result 1 when the prompt "QV>>" shows. A file
+ * that cannot be opened gives 2 and leaves the port as it was. */
+QV_API int ReqWriteBootloader(int port, const char* path);
+
 /* ---- Device finder ----
  * Searches every COM port for devices of one model: each port is opened, its device put into
  * download mode and asked for its device ID; the ports whose ID equals the model's ID code exactly

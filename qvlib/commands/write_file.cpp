@@ -1,0 +1,78 @@
+#include "qvlib/commands/write_file.h"
+
+#include <sys/stat.h>
+
+#include <vector>
+
+namespace qv {
+
+ImageFile OpenImage(const std::string& path, CProgressInfo& progress) {
+    ImageFile file(std::fopen(path.c_str(), "rb"));
+    if (!file) return file;
+    struct stat info {};
+    uint32_t size = 0;
+    if (fstat(fileno(file.get()), &info) == 0) {
+        // A folder opens for reading here but yields no bytes: it is no image.
+        if (S_ISDIR(info.st_mode)) return nullptr;
+        if (S_ISREG(info.st_mode)) size = static_cast<uint32_t>(info.st_size);
+    }
+    progress.SetRange(0, size);
+    progress.SetPos(0);
+    return file;
+}
+
+int CWriteFile::Execute() {
+    ImageFile file = OpenImage(path_, *progress_);
+    if (!file) return kResultFailure;
+
+    ReplyBuffer<kBlockSize> reply;
+    SendText(command_text_.c_str());
+    Pause(100);
+    AppendReply(reply, 100);
+    SendText("y");
+    Pause(100);
+    AppendReply(reply, 100);
+
+    std::vector<char> block(kBlockSize);
+    uint32_t sent = 0;
+    for (;;) {
+        size_t count = std::fread(block.data(), 1, block.size(), file.get());
+        if (count == 0) break;
+        SendText(block.data(), static_cast<uint32_t>(count));
+        Pause(0);
+        AppendReply(reply, 100);
+        sent += static_cast<uint32_t>(count);
+        progress_->SetPos(sent);
+        if (reply.Full()) reply.fill = 0;  // later replies overwrite the buffer from its start
+    }
+    Pause(1500);
+    AppendReply(reply, 300);
+    return HasMarker(reply.text, "WriteSucceed!") ? kResultSuccess : kResultFailure;
+}
+
+int CWriteBootloader::Execute() {
+    ImageFile file = OpenImage(path_, *progress_);
+    if (!file) return kResultFailure;
+
+    SwitchBaudRate(kStartBaud);
+    SendText(kStartCommand);
+    Pause(100);
+    SwitchBaudRate(kTransferBaud);
+
+    std::vector<char> block(CWriteFile::kBlockSize);
+    uint32_t sent = 0;
+    for (;;) {
+        size_t count = std::fread(block.data(), 1, block.size(), file.get());
+        if (count == 0) break;
+        SendText(block.data(), static_cast<uint32_t>(count));
+        Pause(0);
+        sent += static_cast<uint32_t>(count);
+        progress_->SetPos(sent);
+    }
+    Pause(1000);
+    ReplyBuffer<4096> reply;
+    ReadReply(reply, 500);
+    return HasMarker(reply.text, "QV>>") ? kResultSuccess : kResultFailure;
+}
+
+}  // namespace qv
