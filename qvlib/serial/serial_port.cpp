@@ -87,6 +87,10 @@ bool CSerialPort::Open(int port_number, int baud_rate) {
 void CSerialPort::Close() {
     if (LineStandIn* line = stand_in_.load()) line->Close();
     if (port_.IsOpen()) port_.Close();
+    // A completed wait keeps its operation, and with it a reference to the handle, on our
+    // overlapped structure; the descriptor is released only with the last reference, so without
+    // this a reopen of the same device would find it still held and fail.
+    overlapped_.pending.reset();
 }
 
 bool CSerialPort::IsOpen() const {

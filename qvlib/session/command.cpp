@@ -22,7 +22,9 @@ int CCommand::Run() {
 }
 
 void CCommand::EndIfClosed() const {
-    if (port_->IsShutDown()) throw PortClosed{};
+    // Shut down by the session, or closed by a reopen that failed: nothing on this port can
+    // succeed any more.
+    if (port_->IsShutDown() || !port_->IsOpen()) throw PortClosed{};
 }
 
 bool CCommand::SendText(const void* data, uint32_t size) {

@@ -2,8 +2,8 @@
 // port's session from the hand-over on and run once on the session thread. Subclasses build their
 // exchange from the primitives below: send a text, pause, read what arrives, look for markers.
 //
-// A port closed under a running command (CloseDevice, library unload) ends the command at its next
-// send, read or baud rate switch: the primitive unwinds Execute and Run returns kResultFailure, so
+// A port closed under a running command (CloseDevice, library unload), or left closed by a reopen
+// that failed, ends the command at its next send, read or baud rate switch: the primitive unwinds Execute and Run returns kResultFailure, so
 // no command goes on through the rest of its exchange on a dead port.
 #pragma once
 
@@ -109,8 +109,11 @@ private:
     template <uint32_t N>
     uint32_t TimedAppend(ReplyBuffer<N>& reply, uint32_t timeout_ms, uint32_t limit_ms) {
         uint64_t start = NowMs();
-        AppendReply(reply, timeout_ms);
+        uint32_t count = AppendReply(reply, timeout_ms);
         uint64_t took = NowMs() - start;
+        // A read that fails at once (a line error) still costs a millisecond, so that the
+        // listening ends.
+        if (count == 0 && took == 0) took = 1;
         return took < limit_ms ? static_cast<uint32_t>(took) : limit_ms;
     }
     static uint64_t NowMs();

@@ -98,6 +98,23 @@ TEST_F(SerialPortTest, ReadWaitsForTheFirstByteThenDrains) {
     EXPECT_EQ(std::string(buf, got), std::string("late").substr(0, got));
 }
 
+TEST_F(SerialPortTest, ReopenAfterAReadThatWaitedForItsBytes) {
+    // The wait that a read completes must not keep the old descriptor, which holds the device
+    // exclusively, alive into the next open.
+    ASSERT_TRUE(port.Open(12, 4800));
+    for (int round = 0; round < 2; ++round) {
+        std::thread device([&] {
+            std::this_thread::sleep_for(std::chrono::milliseconds(30));
+            line.Send("$GPGGA");
+        });
+        char buf[16];
+        uint32_t got = 0;
+        EXPECT_TRUE(port.Read(buf, sizeof buf, &got, 2000));
+        device.join();
+        ASSERT_TRUE(port.Reopen(round == 0 ? 115200 : 4800)) << round;
+    }
+}
+
 TEST_F(SerialPortTest, WriteSendsEveryByte) {
     ASSERT_TRUE(port.Open(12, 115200));
     std::string big(3000, 'x');

@@ -14,6 +14,7 @@
 //   ... OpenDevice("Z31STD", 7); ReqGetDeviceMode(7); WaitUntilDone(...) ...
 //   device.Writes();     // every host write, in order
 //   device.Opens();      // the baud rate of every open, in order
+//   device.FailOpens(true);  // later opens (and reopens) fail
 //
 // The host's writes are judged whole: an answer matches a write that equals its command exactly
 // (a later Answer for the same command and rate replaces the earlier one); other writes are only
@@ -74,6 +75,12 @@ public:
         stream_.on = false;
     }
 
+    // Makes every later open fail (a device unplugged, a port taken by another program).
+    void FailOpens(bool fail) {
+        std::lock_guard lock(mutex_);
+        fail_opens_ = fail;
+    }
+
     std::vector<std::string> Writes() const {
         std::lock_guard lock(mutex_);
         return writes_;
@@ -94,6 +101,7 @@ public:
     // serial::LineStandIn
     bool Open(int baud_rate) override {
         std::lock_guard lock(mutex_);
+        if (fail_opens_) return false;
         open_ = true;
         baud_ = baud_rate;
         opens_.push_back(baud_rate);
@@ -226,5 +234,6 @@ private:
     std::vector<int> opens_;
     int purges_ = 0;
     bool open_ = false;
+    bool fail_opens_ = false;
     int baud_ = 0;
 };

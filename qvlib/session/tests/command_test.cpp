@@ -119,3 +119,17 @@ TEST_F(CommandFrameworkTest, PortClosedBeforeAWriteOrABaudSwitchEndsTheCommand) 
     }
     EXPECT_TRUE(device.Writes().empty());
 }
+
+TEST_F(CommandFrameworkTest, FailedReopenEndsTheCommandInsteadOfListeningToAClosedPort) {
+    device.FailOpens(true);
+    bool went_on = false;
+    command.body = [&](ProbeCommand& c) {
+        c.SwitchBaudRate(115200);
+        went_on = true;
+        c.ListenFor(reply, 1000, 2000);
+        return qv::kResultSuccess;
+    };
+    EXPECT_EQ(command.Run(), qv::kResultFailure);
+    EXPECT_FALSE(went_on);
+    EXPECT_FALSE(port.IsOpen());
+}
