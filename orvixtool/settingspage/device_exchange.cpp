@@ -10,23 +10,20 @@ bool DeviceExchange::Begin() {
         link_.reset();
         return false;
     }
-    running_ = true;
     model_.SetBusy(true);
     return true;
 }
 
 bool DeviceExchange::Open(bool probe, bool open_input) {
-    if (!running_) return false;
+    if (!link_) return false;
     if (link_->Open(probe, open_input)) return true;
-    running_ = false;
     link_.reset();
     model_.Disconnect();
     return false;
 }
 
 void DeviceExchange::End() {
-    if (!running_) return;
-    running_ = false;
+    if (!link_) return;
     link_.reset();
     model_.SetBusy(false);
 }

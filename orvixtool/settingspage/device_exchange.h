@@ -39,8 +39,7 @@ public:
 
 private:
     ConnectionModel& model_;
-    std::optional<UsbExchange> link_;
-    bool running_ = false;
+    std::optional<UsbExchange> link_;  // present from Begin until the exchange is over
 };
 
 }  // namespace devod::usersettings

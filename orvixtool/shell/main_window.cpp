@@ -88,8 +88,9 @@ CUpgradeDlgHttp* CDevodToolDlg::UpgradeLogic() {
     return upgrade_ != nullptr ? &upgrade_->Logic() : nullptr;
 }
 
-CUserSettingDlg* CDevodToolDlg::SettingLogic() {
-    return settings_ != nullptr ? &settings_->Logic() : nullptr;
+bool CDevodToolDlg::WriteRunning() {
+    CUpgradeDlgHttp* upgrade = UpgradeLogic();
+    return upgrade != nullptr && upgrade->WriteRunning();
 }
 
 void CDevodToolDlg::OnTabChanged(int index) {
@@ -99,11 +100,10 @@ void CDevodToolDlg::OnTabChanged(int index) {
 }
 
 void CDevodToolDlg::OnExit() {
-    CUpgradeDlgHttp* upgrade = UpgradeLogic();
-    if (upgrade != nullptr && upgrade->WriteRunning()) {
+    if (WriteRunning()) {
         if (prompt_.MessageBox(kExitDuringWriteQuestion, "EXIT", kMbYesNo) != kIdYes) return;
         // The write may have ended while the question was open; stopping is then a no-op.
-        upgrade->StopWrite();
+        UpgradeLogic()->StopWrite();
         accept();
         return;
     }
@@ -111,8 +111,7 @@ void CDevodToolDlg::OnExit() {
 }
 
 void CDevodToolDlg::reject() {
-    CUpgradeDlgHttp* upgrade = UpgradeLogic();
-    if (upgrade != nullptr && upgrade->WriteRunning()) return;
+    if (WriteRunning()) return;
     CDialogSK::reject();
 }
 

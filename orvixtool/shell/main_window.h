@@ -11,7 +11,6 @@
 #include "orvixtool/shell/main_window_link.h"
 
 class CUpgradeDlgHttp;
-class CUserSettingDlg;
 
 namespace devod {
 class IWebPrompt;
@@ -39,8 +38,6 @@ public:
     void SetConnectionLabel(const std::string& text) override;
     std::string ConnectionLabel() const override;
     CUpgradeDlgHttp* UpgradeLogic();
-    CUserSettingDlg* SettingLogic();
-    devod::ConnectionModel& Connection() { return connection_; }
 
     devod::UpgradePage* UpgradeWidget() { return upgrade_; }
     devod::UserSettingPage* SettingWidget() { return settings_; }
@@ -62,6 +59,8 @@ protected:
     void contextMenuEvent(QContextMenuEvent* event) override;
 
 private:
+    bool WriteRunning();
+
     devod::IPrompt& prompt_;
     devod::ConnectionModel connection_;  // outlives both pages, which observe it
     QWidget* tab_control_ = nullptr;     // control 1004: the tab bar with the pages below it

@@ -21,6 +21,25 @@ ImageFile OpenImage(const std::string& path, CProgressInfo& progress) {
     return file;
 }
 
+namespace {
+
+// Sends the image in blocks of CWriteFile::kBlockSize through `send_block`, keeping the progress
+// at the bytes sent.
+template <typename SendBlock>
+void StreamImage(std::FILE* file, CProgressInfo& progress, SendBlock send_block) {
+    std::vector<char> block(CWriteFile::kBlockSize);
+    uint32_t sent = 0;
+    for (;;) {
+        size_t count = std::fread(block.data(), 1, block.size(), file);
+        if (count == 0) break;
+        send_block(block.data(), static_cast<uint32_t>(count));
+        sent += static_cast<uint32_t>(count);
+        progress.SetPos(sent);
+    }
+}
+
+}  // namespace
+
 int CWriteFile::Execute() {
     ImageFile file = OpenImage(path_, *progress_);
     if (!file) return kResultFailure;
@@ -33,18 +52,12 @@ int CWriteFile::Execute() {
     Pause(100);
     AppendReply(reply, 100);
 
-    std::vector<char> block(kBlockSize);
-    uint32_t sent = 0;
-    for (;;) {
-        size_t count = std::fread(block.data(), 1, block.size(), file.get());
-        if (count == 0) break;
-        SendText(block.data(), static_cast<uint32_t>(count));
+    StreamImage(file.get(), *progress_, [&](const char* data, uint32_t size) {
+        SendText(data, size);
         Pause(0);
         AppendReply(reply, 100);
-        sent += static_cast<uint32_t>(count);
-        progress_->SetPos(sent);
         if (reply.Full()) reply.fill = 0;  // later replies overwrite the buffer from its start
-    }
+    });
     Pause(1500);
     AppendReply(reply, 300);
     return HasMarker(reply.text, "WriteSucceed!") ? kResultSuccess : kResultFailure;
@@ -59,16 +72,10 @@ int CWriteBootloader::Execute() {
     Pause(100);
     SwitchBaudRate(kTransferBaud);
 
-    std::vector<char> block(CWriteFile::kBlockSize);
-    uint32_t sent = 0;
-    for (;;) {
-        size_t count = std::fread(block.data(), 1, block.size(), file.get());
-        if (count == 0) break;
-        SendText(block.data(), static_cast<uint32_t>(count));
+    StreamImage(file.get(), *progress_, [&](const char* data, uint32_t size) {
+        SendText(data, size);
         Pause(0);
-        sent += static_cast<uint32_t>(count);
-        progress_->SetPos(sent);
-    }
+    });
     Pause(1000);
     ReplyBuffer<4096> reply;
     ReadReply(reply, 500);
