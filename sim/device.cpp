@@ -2,6 +2,7 @@
 // and the fault knobs.
 #include <poll.h>
 #include <sys/eventfd.h>
+#include <sys/ioctl.h>
 
 #include <atomic>
 #include <cerrno>
@@ -63,6 +64,10 @@ const DeviceConfig& Validated(const DeviceConfig& cfg) {
     return cfg;
 }
 
+// How often, and for how long after the host closed the port, its line speed is sampled again.
+constexpr auto kResampleEvery = std::chrono::milliseconds(5);
+constexpr auto kResampleFor = std::chrono::milliseconds(200);
+
 // Milliseconds from `now` until `when`, rounded up so that poll never wakes early and spins.
 int MsUntil(Clock::time_point now, Clock::time_point when) {
     if (when <= now) return 0;
@@ -100,8 +105,11 @@ struct Device::Impl {
     void Run();
     void OnWake();
     void OnReadable(Clock::time_point now);
+    void OnHostEvents(const PtyLine::HostEvents& events, Clock::time_point now);
     // The three below run with mu held.
-    void Dispatch(std::string_view bytes, int host_baud, Clock::time_point now);
+    // `other_baud`, when set, is a second speed the bytes may have been sent at: each byte is
+    // heard if either matches the device's.
+    void Dispatch(std::string_view bytes, int host_baud, Clock::time_point now, int other_baud = 0);
     void OnLine(const std::string& text, Clock::time_point now);
     void Reply(std::string reply, int baud, bool raw, Clock::time_point now);
     // When a running image stream ends if the host stays silent, if one runs.
@@ -140,6 +148,16 @@ struct Device::Impl {
     LineAssembler assembler;
     LineAssembler boot_assembler;  // lines heard at the bootloader's start speed
     Pacer pacer;
+    // The line speed the host last had set, sampled at every wake: a pseudo-terminal tells
+    // nothing when the host changes it, and bytes still unread when the host closes the port
+    // may have been sent at this speed.
+    int judged_baud = 0;
+    // The host wrote bytes this side has not read to the end yet.
+    bool host_unread = false;
+    // After an open or a close, the speed is sampled again every few milliseconds for a while,
+    // so that the host's new setting is known before it sends at it (a host pauses after it
+    // sets a new speed, as the library does for 100 ms).
+    Clock::time_point resample_until{};
     Clock::time_point image_activity{};  // the last image byte, or the start of the stream
     TxQueue tx;
     NmeaTrack track;
@@ -164,6 +182,7 @@ void Device::Impl::Run() {
         // POLLIN would spin on bytes that are waiting but have not yet "arrived".
         const bool paced_run = paced && pacer.busy() && line.is_open();
         if (paced_run) wake_at(pacer.NextReadAt());
+        if (now < resample_until) wake_at(now + kResampleEvery);
         pollfd fds[3] = {{wake.get(), POLLIN, 0},
                          {line.master_fd(), static_cast<short>(paced_run ? 0 : POLLIN), 0},
                          {line.watch_fd(), POLLIN, 0}};
@@ -173,7 +192,8 @@ void Device::Impl::Run() {
         }
         now = Clock::now();
         if (fds[0].revents != 0) OnWake();
-        if (fds[2].revents != 0) line.OnWatchEvents();
+        if (fds[2].revents != 0) OnHostEvents(line.OnWatchEvents(), now);
+        if (line.is_open()) judged_baud = line.HostBaud();
         if (fds[1].revents != 0 || (paced_run && now >= pacer.NextReadAt())) OnReadable(now);
         EndImageAfterSilence(now);
         StreamNmea(now);
@@ -204,6 +224,38 @@ void Device::Impl::CloseLine() {
     cv.notify_all();
 }
 
+void Device::Impl::OnHostEvents(const PtyLine::HostEvents& events, Clock::time_point now) {
+    // The host sets its speed just after it opens the port.
+    if (events.opened || events.closed) resample_until = now + kResampleFor;
+    if (!events.closed) {
+        host_unread = host_unread || events.wrote_after;
+        return;
+    }
+    const bool old_bytes = host_unread || events.wrote_before;
+    host_unread = events.wrote_after;
+    if (!old_bytes || !line.is_open()) return;
+    // Bytes the host sent before it closed the port are still unread: a real port's close waits
+    // until its output has left, so they have all arrived, at the speed the host had set then
+    // (sampled last). Take them at once. If the host has also written since it reopened, the
+    // two cannot be told apart: each byte is heard at whichever of the two speeds the device
+    // listens at.
+    int pending = 0;
+    if (ioctl(line.master_fd(), FIONREAD, &pending) != 0 || pending <= 0) return;
+    const int before = judged_baud;
+    const int after = events.wrote_after ? line.HostBaud() : 0;
+    char buf[4096];
+    std::size_t left = static_cast<std::size_t>(pending);
+    while (left > 0) {
+        const ssize_t n = line.Read(buf, std::min(left, sizeof buf));
+        if (n <= 0) break;
+        left -= static_cast<std::size_t>(n);
+        received += static_cast<std::size_t>(n);
+        std::lock_guard lock(mu);
+        Dispatch(std::string_view(buf, static_cast<std::size_t>(n)), before, now, after);
+    }
+    pacer.Idle();
+}
+
 void Device::Impl::OnReadable(Clock::time_point now) {
     if (!line.is_open()) return;
     const int host_baud = line.HostBaud();
@@ -218,7 +270,10 @@ void Device::Impl::OnReadable(Clock::time_point now) {
     }
     const ssize_t n = line.Read(buf, want);
     if (n < 0 && (errno == EAGAIN || errno == EINTR)) {
-        if (errno == EAGAIN) pacer.Idle();  // nothing more on the line
+        if (errno == EAGAIN) {  // nothing more on the line
+            pacer.Idle();
+            host_unread = false;
+        }
         return;
     }
     if (n <= 0) {
@@ -227,6 +282,7 @@ void Device::Impl::OnReadable(Clock::time_point now) {
         CloseLine();
         return;
     }
+    if (static_cast<std::size_t>(n) < want) host_unread = false;  // read to the end
     if (pace) {
         pacer.Take(static_cast<std::size_t>(n));
         if (static_cast<std::size_t>(n) < want) pacer.Idle();
@@ -236,10 +292,12 @@ void Device::Impl::OnReadable(Clock::time_point now) {
     Dispatch(std::string_view(buf, static_cast<std::size_t>(n)), host_baud, now);
 }
 
-void Device::Impl::Dispatch(std::string_view bytes, int host_baud, Clock::time_point now) {
+void Device::Impl::Dispatch(std::string_view bytes, int sent_baud, Clock::time_point now,
+                            int other_baud) {
     for (std::size_t i = 0; i < bytes.size(); ++i) {
         // A command may have just switched the mode: the rest was sent at the old speed.
         const int device_baud = protocol.LineBaud();
+        const int host_baud = other_baud == device_baud ? other_baud : sent_baud;
         if (host_baud != device_baud) {
             ++dropped;
             // Only the bootloader's start command is heard at its own speed.

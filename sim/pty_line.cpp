@@ -49,7 +49,8 @@ PtyLine::PtyLine(std::string link_path) : link_path_(std::move(link_path)) {
     // Opened after our own slave descriptor, so the events seen are the host's only.
     watch_ = UniqueFd(inotify_init1(IN_NONBLOCK | IN_CLOEXEC));
     if (watch_.valid() &&
-        inotify_add_watch(watch_.get(), name, IN_CLOSE_WRITE | IN_CLOSE_NOWRITE) < 0) {
+        inotify_add_watch(watch_.get(), name,
+                          IN_OPEN | IN_MODIFY | IN_CLOSE_WRITE | IN_CLOSE_NOWRITE) < 0) {
         watch_.Reset();
     }
 
@@ -119,20 +120,27 @@ std::size_t PtyLine::Write(std::string_view bytes) {
     return done;
 }
 
-void PtyLine::OnWatchEvents() {
-    if (!watch_.valid()) return;
+PtyLine::HostEvents PtyLine::OnWatchEvents() {
+    HostEvents events;
+    if (!watch_.valid()) return events;
     alignas(inotify_event) char buf[4096];
-    bool closed = false;
     for (;;) {
         const ssize_t n = read(watch_.get(), buf, sizeof buf);
         if (n <= 0) break;
         for (ssize_t off = 0; off < n;) {
             const auto* ev = reinterpret_cast<const inotify_event*>(buf + off);
-            if (ev->mask & (IN_CLOSE_WRITE | IN_CLOSE_NOWRITE | IN_Q_OVERFLOW)) closed = true;
+            if (ev->mask & IN_OPEN) events.opened = true;
+            if (ev->mask & IN_MODIFY) events.wrote_after = true;
+            if (ev->mask & (IN_CLOSE_WRITE | IN_CLOSE_NOWRITE | IN_Q_OVERFLOW)) {
+                events.wrote_before = events.wrote_before || events.wrote_after;
+                events.wrote_after = false;
+                events.closed = true;
+            }
             off += static_cast<ssize_t>(sizeof(inotify_event) + ev->len);
         }
     }
-    if (closed && slave_.valid()) ioctl(slave_.get(), TIOCNXCL);
+    if (events.closed && slave_.valid()) ioctl(slave_.get(), TIOCNXCL);
+    return events;
 }
 
 void PtyLine::Close() {

@@ -12,6 +12,10 @@ namespace qv {
 // probing each would cost a full time-out for nothing).
 std::vector<int> EnumerateComPorts();
 
+// The enumeration over device nodes, with the folders it looks in named: `dev_dir` for the
+// nodes ("/dev") and `sys_tty_dir` for what the kernel knows of them ("/sys/class/tty").
+std::vector<int> ListDeviceNodes(const std::string& dev_dir, const std::string& sys_tty_dir);
+
 // The "comN" entries of one folder, ascending.
 std::vector<int> ListPortDir(const std::string& dir);
 

@@ -17,10 +17,9 @@ namespace qv {
 namespace {
 
 // A ttyS node is a real port only when the kernel knows a device behind it and a UART type.
-bool HasUart(const std::string& path) {
-    std::string name = path.substr(path.rfind('/') + 1);
+bool HasUart(const std::string& path, const std::string& sys_entry) {
     struct stat info {};
-    if (stat(("/sys/class/tty/" + name + "/device").c_str(), &info) != 0) return false;
+    if (stat((sys_entry + "/device").c_str(), &info) != 0) return false;
     int fd = open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) return false;  // the probe could not open it either
     struct serial_struct serial {};
@@ -49,20 +48,25 @@ std::vector<int> ListPortDir(const std::string& dir) {
     return ports;
 }
 
+std::vector<int> ListDeviceNodes(const std::string& dev_dir, const std::string& sys_tty_dir) {
+    std::vector<int> ports;
+    for (int port = 1; port <= serial::kHighestComPort; ++port) {
+        const std::string node = serial::ComNodeName(port);
+        if (node.empty()) continue;
+        const std::string path = dev_dir + "/" + node;
+        struct stat info {};
+        if (stat(path.c_str(), &info) != 0 || !S_ISCHR(info.st_mode)) continue;
+        if (node.rfind("ttyS", 0) == 0 && !HasUart(path, sys_tty_dir + "/" + node)) continue;
+        ports.push_back(port);
+    }
+    return ports;
+}
+
 std::vector<int> EnumerateComPorts() {
     if (const char* dir = std::getenv("QVLIB_PORT_DIR"); dir != nullptr && *dir != '\0') {
         return ListPortDir(dir);
     }
-    std::vector<int> ports;
-    for (int port = 1; port <= serial::kHighestComPort; ++port) {
-        std::string path = serial::ComPortPath(port);
-        if (path.empty()) continue;
-        struct stat info {};
-        if (stat(path.c_str(), &info) != 0 || !S_ISCHR(info.st_mode)) continue;
-        if (path.rfind("/dev/ttyS", 0) == 0 && !HasUart(path)) continue;
-        ports.push_back(port);
-    }
-    return ports;
+    return ListDeviceNodes("/dev", "/sys/class/tty");
 }
 
 }  // namespace qv

@@ -22,8 +22,14 @@ std::string DevicePathForName(const std::string& device_name) {
     if (const char* dir = std::getenv("QVLIB_PORT_DIR"); dir != nullptr && *dir != '\0') {
         return std::string(dir) + "/com" + std::to_string(port);
     }
-    static const char* const kFamilies[] = {"/dev/ttyS", "/dev/ttyUSB", "/dev/ttyACM"};
-    long family = (port - 1) / 32;
+    const std::string node = ComNodeName(static_cast<int>(port));
+    return node.empty() ? std::string() : "/dev/" + node;
+}
+
+std::string ComNodeName(int port) {
+    static const char* const kFamilies[] = {"ttyS", "ttyUSB", "ttyACM"};
+    if (port < 1) return {};
+    const int family = (port - 1) / 32;
     if (family >= 3) return {};
     return kFamilies[family] + std::to_string((port - 1) % 32);
 }

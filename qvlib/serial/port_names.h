@@ -17,6 +17,9 @@ constexpr int kHighestComPort = 256;
 std::string ComDeviceName(int port);
 // The device path for a Windows COM device name; empty when the name maps to no device here.
 std::string DevicePathForName(const std::string& device_name);
+// The name of port N's node in /dev under the fixed numbering ("ttyS0", "ttyUSB3", ...); empty
+// for a number that names no device.
+std::string ComNodeName(int port);
 // Shortcut for DevicePathForName(ComDeviceName(port)).
 std::string ComPortPath(int port);
 

@@ -201,7 +201,10 @@ int32_t SetCommMask(CommHandle& handle, uint32_t mask) {
 
 int32_t PurgeComm(CommHandle& handle) {
     if (handle.closed) return kErrorInvalidHandle;
-    return tcflush(handle.fd, TCIOFLUSH) == 0 ? kSuccess : LastErrorCode();
+    // Only what this handle sent is its own to discard: bytes another handle left unread on a
+    // pseudo-terminal were already on the line, as a real port's close waits until they are.
+    const int queues = handle.wrote.load(std::memory_order_relaxed) ? TCIOFLUSH : TCIFLUSH;
+    return tcflush(handle.fd, queues) == 0 ? kSuccess : LastErrorCode();
 }
 
 int32_t CancelIo(CommHandle& handle) {

@@ -22,6 +22,10 @@ public:
     std::atomic<bool> closed{false};
     // Incremented by CancelIo: operations started under an older value end as aborted.
     std::atomic<uint64_t> cancel_generation{0};
+    // Set once a byte has been written through this handle. A port closes only after what it
+    // sent has left, so a new handle's transmit queue is empty on a real line; on a
+    // pseudo-terminal it would still hold the previous handle's unread bytes.
+    std::atomic<bool> wrote{false};
 
     std::mutex mutex;  // guards the settings below, which the getters report as set
     CommState state;

@@ -78,6 +78,7 @@ void StepWrite(PendingOp& op) {
     while (op.done < op.size) {
         ssize_t n = write(op.handle->fd, op.write_data + op.done, op.size - op.done);
         if (n >= 0) {
+            if (n > 0) op.handle->wrote.store(true, std::memory_order_relaxed);
             op.done += static_cast<uint32_t>(n);
             continue;
         }

@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <memory>
+#include <thread>
 
 #include "sim/protocol.h"
 #include "sim/tests/host_port.h"
@@ -219,6 +220,18 @@ TEST_F(DownloadTest, AnswersTheVersionAndIdentityQueries) {
     EXPECT_EQ(Ask("rsmt\r"), "\r\nOK!\r\n$SN-42\r\nQV>>");
     EXPECT_EQ(Ask("bogus\r"), "\r\nUnknown command\r\nQV>>");
     EXPECT_EQ(dev_->ReceivedCommands().size(), 6u);
+}
+
+TEST_F(DownloadTest, BytesSentJustBeforeAReopenAtAnotherSpeedAreHeardAtTheirOwn) {
+    // Written at the command rate, then the port is reopened at the NMEA rate before the
+    // device has read them: they were on the line at 115200 all the same. The host pauses after
+    // setting a speed before it sends, as the library does.
+    std::this_thread::sleep_for(100ms);
+    ASSERT_TRUE(host_.Write("qq\r\n"));
+    Connect(4800);
+    ASSERT_TRUE(WaitForMode(Mode::Normal));
+    EXPECT_EQ(dev_->ReceivedCommands(), (std::vector<std::string>{"qq"}));
+    EXPECT_FALSE(Sentences(host_.ReadFor(300ms)).empty());
 }
 
 TEST_F(DownloadTest, BytesSentAtTheWrongRateAreLost) {

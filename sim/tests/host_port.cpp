@@ -28,7 +28,8 @@ std::string HostPort::Open(const std::string& path, int baud) {
     tio.c_cflag |= CLOCAL | CREAD;
     cfsetispeed(&tio, *speed);
     cfsetospeed(&tio, *speed);
-    if (tcsetattr(fd_, TCSANOW, &tio) != 0 || tcflush(fd_, TCIOFLUSH) != 0) {
+    // Input only: what an earlier handle sent is already on its way, as on a real port.
+    if (tcsetattr(fd_, TCSANOW, &tio) != 0 || tcflush(fd_, TCIFLUSH) != 0) {
         return std::strerror(errno);
     }
     return "";

@@ -53,7 +53,7 @@ protected:
 
 }  // namespace
 
-TEST_F(MaintenanceOnSimulator, ModeCheckAndSwitchAtTwoLineSpeeds) {
+TEST_F(MaintenanceOnSimulator, ModeCheckSwitchAndResetAtTwoLineSpeeds) {
     config.nmea_baud = 4800;
     config.command_baud = 115200;
     Start("Z31STD", z31sim::Mode::Normal);
@@ -65,6 +65,12 @@ TEST_F(MaintenanceOnSimulator, ModeCheckAndSwitchAtTwoLineSpeeds) {
     EXPECT_EQ(device->CurrentMode(), z31sim::Mode::Download);
     EXPECT_EQ(Run(ReqGetDeviceMode), 1);
     EXPECT_EQ(GetDeviceModeResult(kPort), 2);
+
+    // "qq" goes out at the command speed just before the check reopens at the NMEA speed: it
+    // must reach the device at the speed it was sent at and not be discarded by the reopen.
+    EXPECT_EQ(Run(ReqResetDevice), 1);
+    EXPECT_EQ(GetDeviceModeResult(kPort), 1);
+    EXPECT_EQ(device->CurrentMode(), z31sim::Mode::Normal);
 }
 
 TEST_F(MaintenanceOnSimulator, SwitchAtOneLineSpeedIsNotFooledByBufferedSentences) {

@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 #include <stdlib.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
@@ -167,4 +169,23 @@ TEST(PortFolder, ListsItsComEntriesByNumber) {
     }
     EXPECT_EQ(qv::ListPortDir(dir.path()), (std::vector<int>{3, 12}));
     EXPECT_TRUE(qv::ListPortDir(dir.path() + "/missing").empty());
+}
+
+// Device nodes stand in as links to /dev/null, a character device that is no UART.
+TEST(DeviceNodes, KeepsCharacterDevicesAndLeavesOutTtySPlaceholders) {
+    z31sim::PortDir dir;
+    const std::string dev = dir.path() + "/dev";
+    const std::string sys = dir.path() + "/sys";
+    ASSERT_EQ(mkdir(dev.c_str(), 0700), 0);
+    ASSERT_EQ(mkdir(sys.c_str(), 0700), 0);
+    for (const char* node : {"ttyUSB0", "ttyACM31", "ttyS1", "ttyS2", "ttyUSB32"}) {
+        ASSERT_EQ(symlink("/dev/null", (dev + "/" + node).c_str()), 0);
+    }
+    std::ofstream(dev + "/ttyUSB1") << "";  // a plain file is no port
+    // The kernel knows a device behind ttyS2, but it reports no UART type.
+    ASSERT_EQ(mkdir((sys + "/ttyS2").c_str(), 0700), 0);
+    ASSERT_EQ(mkdir((sys + "/ttyS2/device").c_str(), 0700), 0);
+
+    EXPECT_EQ(qv::ListDeviceNodes(dev, sys), (std::vector<int>{33, 96}));
+    EXPECT_TRUE(qv::ListDeviceNodes(dir.path() + "/missing", sys).empty());
 }
