@@ -14,6 +14,7 @@
 #include "qvlib/session/command.h"
 #include "qvlib/session/model_table.h"
 #include "qvlib/session/progress_info.h"
+#include "qvlib/settings/lists.h"
 #include "qvlib/util/event.h"
 #include "qvlib/util/thread.h"
 
@@ -53,6 +54,7 @@ public:
     std::atomic<int>* DeviceMode() { return &device_mode_; }
     char* QcViewText() { return qc_view_text_; }
     std::atomic<int>* QcTestResult() { return &qc_test_result_; }
+    SessionLists& Lists() { return lists_; }
 
 protected:
     uint32_t Run() override;
@@ -74,6 +76,7 @@ private:
     char qc_view_text_[kTextSize] = {};
     std::atomic<int> qc_test_result_{3};  // 0 pass, 1 fail, 2 not done, 3 no verdict known
     ModelInfo model_;
+    SessionLists lists_;  // empty when the session opens, destroyed with it
 };
 
 }  // namespace qv

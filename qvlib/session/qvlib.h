@@ -22,6 +22,8 @@
 #ifndef QVLIB_H
 #define QVLIB_H
 
+#include <stdint.h>
+
 #define QV_API __attribute__((visibility("default")))
 
 #ifdef __cplusplus
@@ -123,6 +125,102 @@ QV_API int ReqWriteVOC(int port, const char* path);
  * model's rates; the port stays at 115200), then result 1 when the prompt "QV>>" shows. A file
  * that cannot be opened gives 2 and leaves the port as it was. */
 QV_API int ReqWriteBootloader(int port, const char* path);
+
+/* ---- User settings and user points ----
+ * Each session holds seven lists, empty when the port is opened: six settings lists (UserSpeed,
+ * WarningBySecond, SpeedUnit, GMT, SummerTime, TimeSet) and the user point database. Every
+ * function below returns 0 for an invalid port or a port without a session, touching nothing.
+ * Indexes are compared unsigned against the count, so a negative index is out of range.
+ *
+ * A settings list holds signed values. On the device a value travels as its low 16 bits and comes
+ * back sign-extended; FFFF (-1) means "no value". Of the UserSpeed list the first five entries
+ * travel, of every other list the first entry; an empty list travels as "no value".
+ *   Add<List>(port, value): 1. AddGMT, AddSummerTime and AddTimeSet empty their list first, so it
+ *     holds just that value; AddUserSpeed, AddWarningBySecond and AddSpeedUnit append. To set one
+ *     of the appending lists, empty it with its DeleteAll function first.
+ *   Get<List>(port, index): the value at the index; -1 (the device's "no value", which a read
+ *     never puts in a list) for an index at or beyond the count.
+ *   Get<List>Count(port): the number of values.
+ *   Delete<List>(port, index): 1 after removing that entry (later ones move down), 0 when the
+ *     index is out of range.
+ *   DeleteAll...(port): 1 after emptying the list, also when it was empty.
+ * The transfers: ReqGetUserSetting reads the settings from the device; only a well-formed answer
+ * replaces the six lists, and a failed read leaves them as they were. ReqSetUserSetting writes
+ * copies of the six lists taken at the call; later changes do not reach it. Result 1 when the
+ * device confirms. While a read runs (query state 1) the lists of that port are being filled:
+ * read them once the state is 2. */
+QV_API int AddUserSpeed(int port, int value);
+QV_API int GetUserSpeed(int port, int index);
+QV_API unsigned int GetUserSpeedCount(int port);
+QV_API int DeleteUserSpeed(int port, int index);
+QV_API int DeleteAllUserSpeeds(int port);
+QV_API int AddWarningBySecond(int port, int value);
+QV_API int GetWarningBySecond(int port, int index);
+QV_API unsigned int GetWarningBySecondCount(int port);
+QV_API int DeleteWarningBySecond(int port, int index);
+QV_API int DeleteAllWarningBySeconds(int port);
+QV_API int AddSpeedUnit(int port, int value);
+QV_API int GetSpeedUnit(int port, int index);
+QV_API unsigned int GetSpeedUnitCount(int port);
+QV_API int DeleteSpeedUnit(int port, int index);
+QV_API int DeleteAllSpeedUnit(int port);
+QV_API int AddGMT(int port, int value);
+QV_API int GetGMT(int port, int index);
+QV_API unsigned int GetGMTCount(int port);
+QV_API int DeleteGMT(int port, int index);
+QV_API int DeleteAllGMT(int port);
+QV_API int AddSummerTime(int port, int value);
+QV_API int GetSummerTime(int port, int index);
+QV_API unsigned int GetSummerTimeCount(int port);
+QV_API int DeleteSummerTime(int port, int index);
+QV_API int DeleteAllSummerTime(int port);
+QV_API int AddTimeSet(int port, int value);
+QV_API int GetTimeSet(int port, int index);
+QV_API unsigned int GetTimeSetCount(int port);
+QV_API int DeleteTimeSet(int port, int index);
+QV_API int DeleteAllTimeSet(int port);
+QV_API int ReqGetUserSetting(int port);
+QV_API int ReqSetUserSetting(int port);
+
+/* One user point, unpacked. The seven bit-fields are stored packed in two 16-bit words: bits
+ * beyond a field's width are dropped when a point is added. Latitude and longitude are in units of
+ * 1/100000 degree. */
+typedef struct UserPointEntry {
+    uint16_t w0Bits0to3;   /* 0-15 */
+    uint16_t w0Bits4to9;   /* 0-63 */
+    uint16_t w0Bits10to15; /* 0-63 */
+    uint16_t w1Bits0to1;   /* 0-3 */
+    uint16_t w1Bits2to5;   /* 0-15 */
+    uint16_t w1Bits6to10;  /* 0-31 */
+    uint16_t w1Bits11to15; /* 0-31 */
+    uint16_t word2;
+    int32_t latitude;
+    uint16_t word5;
+    int32_t longitude;
+    int16_t direction;
+    int16_t word9;
+    uint16_t word10;
+} UserPointEntry;
+
+/* 1 after appending the packed point; 0 also for a null entry. */
+QV_API int AddUserDB(int port, const UserPointEntry* entry);
+/* 1 after filling *entry from the point at the index; 0, with *entry untouched, when the index is
+ * out of range or entry is null. */
+QV_API int GetUserDB(int port, int index, UserPointEntry* entry);
+QV_API unsigned int GetUserDBCount(int port);
+QV_API int DeleteUserDB(int port, int index);
+QV_API int DeleteAllUserDBs(int port);
+/* Reads the device's user points: empties the list at the call (only when the request is handed
+ * over), then appends the points of the reply that pass the device's own validity check (bits
+ * 0-3 of word 0 from 1 to 12, bits 11-15 of word 1 at most 24, bits 4-9 of word 0 at most 60), in
+ * order. Result 2, with the list empty, when the reply lacks "Completed!", the first line or the
+ * end line. Lines too short to hold their 11 words are dropped like invalid points. The whole
+ * reply must fit in 20480 bytes (a little over 300 points). */
+QV_API int ReqGetUserDB(int port);
+/* Writes a copy of the list taken at the call, one line a point, numbered from 0000. A list of
+ * more than 9999 points cannot be written (line 9999 ends the database): result 2, and nothing is
+ * sent. */
+QV_API int ReqSetUserDB(int port);
 
 /* ---- Device finder ----
  * Searches every COM port for devices of one model: each port is opened, its device put into
