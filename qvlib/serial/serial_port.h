@@ -22,6 +22,8 @@ public:
     bool Reopen(int baud_rate);
     bool IsOpen() const;
     int GetPortNumber() const { return port_number_; }
+    // The rate the port was last opened at (0 before the first open).
+    int GetBaudRate() const { return baud_rate_; }
     int GetLastResult() const { return last_result_.load(std::memory_order_relaxed); }
 
     // Writes all bytes, waiting as long as the line needs.

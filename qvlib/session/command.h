@@ -99,6 +99,8 @@ protected:
     bool PurgeReceived();
     // A fixed pause of the session thread, giving the device time to answer.
     static void Pause(uint32_t ms);
+    // The injected clock's milliseconds.
+    static uint64_t NowMs();
 
     CSerialPort* port_;
     CProgressInfo* progress_;
@@ -116,7 +118,6 @@ private:
         if (count == 0 && took == 0) took = 1;
         return took < limit_ms ? static_cast<uint32_t>(took) : limit_ms;
     }
-    static uint64_t NowMs();
     // Unwinds Execute when the port has been shut down under the command.
     void EndIfClosed() const;
 };

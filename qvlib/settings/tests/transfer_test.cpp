@@ -228,3 +228,28 @@ TEST_F(TransferTest, AUserPointReadRefusedWhileACommandRunsKeepsTheList) {
     EXPECT_EQ(GetUserDBCount(port()), 1u);
     EXPECT_EQ(Await(), 2);
 }
+
+TEST_F(TransferTest, AUserPointReadGoesOnWhileALargeDatabaseIsStillArriving) {
+    std::string reply = "\r\n";
+    for (uint32_t i = 0; i < 300; ++i) {
+        reply += qv::FormatUserPointLine(i, qv::PackUserPoint(Point(1 + i % 12, int32_t(i))));
+    }
+    reply += "$9999*\r\nCompleted!\r\nQV>>";
+    ASSERT_LT(reply.size(), 20480u);
+    // As a 115200-baud line carries it: 1152 bytes every 100 ms, some 1.7 s in all.
+    device.When("y", [&] {
+        for (size_t at = 0, piece = 0; at < reply.size(); at += 1152, ++piece) {
+            device.Send(reply.substr(at, 1152), static_cast<uint32_t>(100 * piece));
+        }
+    });
+    EXPECT_EQ(Run(ReqGetUserDB), 1);
+    EXPECT_EQ(GetUserDBCount(port()), 300u);
+    EXPECT_LT(Now(), 200u + 1800u + 200u);
+
+    // A device that never stops talking is not listened to for ever.
+    device.When("y", nullptr);
+    device.Stream("$", 50);
+    EXPECT_EQ(Run(ReqGetUserDB), 2);
+    EXPECT_LT(Now(), 2200u + 200u + 1000u + 20480u * 10 * 1000 / 115200 + 1000u + 200u);
+    device.StopStream();
+}
