@@ -61,12 +61,20 @@ const DeviceConfig& Validated(const DeviceConfig& cfg) {
     CheckValue("voice data version", cfg.voc_version);
     CheckValue("device ID", cfg.device_id);
     CheckValue("serial number", cfg.serial_number);
+    if (cfg.user_points.size() > kMaxUserPoints) {
+        throw std::invalid_argument("z31sim: at most " + std::to_string(kMaxUserPoints) +
+                                    " user points");
+    }
     return cfg;
 }
 
 // How often, and for how long after the host closed the port, its line speed is sampled again.
 constexpr auto kResampleEvery = std::chrono::milliseconds(5);
 constexpr auto kResampleFor = std::chrono::milliseconds(200);
+// Replies longer than kPacedReplyAbove go out in slices of kPaceSliceMs on the wire. Shorter
+// ones (every reply but a user point read) go out at once, as they always have.
+constexpr std::size_t kPacedReplyAbove = 4096;
+constexpr std::size_t kPaceSliceMs = 100;
 
 // Milliseconds from `now` until `when`, rounded up so that poll never wakes early and spins.
 int MsUntil(Clock::time_point now, Clock::time_point when) {
@@ -352,8 +360,21 @@ void Device::Impl::OnLine(const std::string& text, Clock::time_point now) {
 void Device::Impl::Reply(std::string reply, int baud, bool raw, Clock::time_point now) {
     if (reply.empty()) return;
     if (!raw && nul_in_replies) reply = InsertNuls(reply);
-    tx.Schedule(now + std::chrono::milliseconds(reply_delay_ms.load()),
-                SplitReply(reply, split_pieces), std::chrono::milliseconds(split_gap_ms), baud);
+    const auto start = now + std::chrono::milliseconds(reply_delay_ms.load());
+    // A long reply of the device's own (a user point read of many kilobytes) goes out at the
+    // line speed, a slice every kPaceSliceMs, so that a host collecting for a while sees only
+    // what a real line would have carried by then.
+    const std::size_t slice = static_cast<std::size_t>(baud) / 10 * kPaceSliceMs / 1000;
+    if (!raw && split_pieces == 1 && slice > 0 && reply.size() > kPacedReplyAbove) {
+        std::vector<std::string> pieces;
+        for (std::size_t at = 0; at < reply.size(); at += slice) {
+            pieces.push_back(reply.substr(at, slice));
+        }
+        tx.Schedule(start, pieces, std::chrono::milliseconds(kPaceSliceMs), baud);
+        return;
+    }
+    tx.Schedule(start, SplitReply(reply, split_pieces), std::chrono::milliseconds(split_gap_ms),
+                baud);
 }
 
 std::optional<Clock::time_point> Device::Impl::ImageEnd() const {
@@ -488,6 +509,30 @@ std::string Device::StoredSerialNumber() const {
     return impl_->protocol.SerialNumber();
 }
 
+Settings Device::StoredSettings() const {
+    std::lock_guard lock(impl_->mu);
+    return impl_->protocol.StoredSettings();
+}
+
+void Device::SetStoredSettings(const Settings& settings) {
+    std::lock_guard lock(impl_->mu);
+    impl_->protocol.SetStoredSettings(settings);
+}
+
+std::vector<UserPoint> Device::StoredUserPoints() const {
+    std::lock_guard lock(impl_->mu);
+    return impl_->protocol.StoredUserPoints();
+}
+
+void Device::SetStoredUserPoints(std::vector<UserPoint> points) {
+    if (points.size() > kMaxUserPoints) {
+        throw std::invalid_argument("z31sim: at most " + std::to_string(kMaxUserPoints) +
+                                    " user points");
+    }
+    std::lock_guard lock(impl_->mu);
+    impl_->protocol.SetStoredUserPoints(std::move(points));
+}
+
 void Device::SetPacedReception(bool on) {
     impl_->paced = on;
     impl_->Wake();
@@ -526,6 +571,38 @@ void Device::SetQcShortReply(bool on) {
 void Device::SetQcViewEndMarker(bool on) {
     std::lock_guard lock(impl_->mu);
     impl_->protocol.knobs().qc_end_marker = on;
+}
+
+void Device::SetReadCompleted(bool on) {
+    std::lock_guard lock(impl_->mu);
+    impl_->protocol.knobs().read_completed = on;
+}
+
+void Device::SetSettingsLineLength(int length) {
+    if (length < Protocol::kSettingsLineLength - 1 || length > Protocol::kSettingsLineLength + 1) {
+        throw std::invalid_argument("z31sim: the settings line is 79, 80 or 81 characters");
+    }
+    std::lock_guard lock(impl_->mu);
+    impl_->protocol.knobs().settings_line_length = length;
+}
+
+void Device::SetInvalidUserPoints(int count) {
+    if (count < 0 || static_cast<std::size_t>(count) > kMaxUserPoints) {
+        throw std::invalid_argument("z31sim: invalid user points must be 0 to " +
+                                    std::to_string(kMaxUserPoints));
+    }
+    std::lock_guard lock(impl_->mu);
+    impl_->protocol.knobs().invalid_user_points = count;
+}
+
+void Device::SetUserPointReplyCut(bool on) {
+    std::lock_guard lock(impl_->mu);
+    impl_->protocol.knobs().user_point_reply_cut = on;
+}
+
+void Device::SetWriteAnswers(bool on) {
+    std::lock_guard lock(impl_->mu);
+    impl_->protocol.knobs().write_answers = on;
 }
 
 }  // namespace z31sim

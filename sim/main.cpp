@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <array>
 #include <charconv>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <exception>
@@ -23,10 +24,12 @@ constexpr int kUsageError = 2;
 constexpr const char* kUsage =
     "usage: z31sim [--port-dir DIR] [--port N] [--nmea-baud B] [--command-baud B]\n"
     "              [--mode normal|download] [--nmea-period MS] [--fw V] [--db V] [--voc V]\n"
-    "              [--id ID] [--serial S] [KNOB ...]\n"
+    "              [--id ID] [--serial S] [--settings W0,...,W15] [--points N] [KNOB ...]\n"
     "Creates DIR/comN (DIR defaults to $QVLIB_PORT_DIR, N to 1) linked to a pseudo-terminal\n"
     "on which a simulated Z31 answers, and runs until interrupted. An empty --serial means no\n"
-    "serial number is stored.\n"
+    "serial number is stored. --settings gives the 16 stored settings words in hex (default\n"
+    "0050,0064,FFFF,FFFF,FFFF,FFFF,FFFF,FFFF,0014,FED4,0000,FFFF,FFFF,FFFF,0001,0000);\n"
+    "--points stores N made-up valid user points (0..10000, default 0).\n"
     "Knobs (defaults first):\n"
     "  --pacing on|off               take the host's bytes at its line speed, 10 bits a byte\n"
     "  --erase-answer on|off         erases answer \"Completed!\"; off: no answer, no erase\n"
@@ -39,20 +42,48 @@ constexpr const char* kUsage =
     "  --qc-verdict pass|fail|notdone|none  the verdict in the \"$qcresult\" reply\n"
     "  --qc-short off|on             the \"$qcresult\" reply is under 512 bytes\n"
     "  --qc-end on|off               the \"$viewqc\" report ends with \"END\"\n"
+    "  --read-completed on|off       the settings and user point reads end with \"Completed!\"\n"
+    "  --settings-line 80|79|81      characters after \"$0000*\" in the settings read\n"
+    "  --invalid-points N            N records a host throws away (month 0) between the\n"
+    "                                stored ones in a user point read (0)\n"
+    "  --points-cut off|on           the user point read stops before \"$9999*\"\n"
+    "  --write-answer on|off         settings and user point writes answer WriteSucceed! or\n"
+    "                                WriteFail*; off: no answer, nothing stored\n"
     "  --silent off|on               record commands but neither act, answer nor stream\n"
     "  --nul-in-replies off|on       NUL bytes before each reply and its markers\n"
     "  --reply-delay MS              wait before each reply (0)\n"
     "  --split-reply N,GAP           send each reply in N pieces GAP ms apart (1,0)\n";
 
-constexpr std::array<std::string_view, 23> kOptions = {
-    "--port-dir",     "--port",       "--nmea-baud",
-    "--command-baud", "--mode",       "--nmea-period",
-    "--fw",           "--db",         "--voc",
-    "--id",           "--serial",     "--pacing",
-    "--erase-answer", "--verdict",    "--verdict-during-stream",
-    "--quit-ignored", "--qc-verdict", "--qc-short",
-    "--qc-end",       "--silent",     "--nul-in-replies",
-    "--reply-delay",  "--split-reply"};
+constexpr std::array<std::string_view, 30> kOptions = {"--port-dir",
+                                                       "--port",
+                                                       "--nmea-baud",
+                                                       "--command-baud",
+                                                       "--mode",
+                                                       "--nmea-period",
+                                                       "--fw",
+                                                       "--db",
+                                                       "--voc",
+                                                       "--id",
+                                                       "--serial",
+                                                       "--settings",
+                                                       "--points",
+                                                       "--pacing",
+                                                       "--erase-answer",
+                                                       "--verdict",
+                                                       "--verdict-during-stream",
+                                                       "--quit-ignored",
+                                                       "--qc-verdict",
+                                                       "--qc-short",
+                                                       "--qc-end",
+                                                       "--read-completed",
+                                                       "--settings-line",
+                                                       "--invalid-points",
+                                                       "--points-cut",
+                                                       "--write-answer",
+                                                       "--silent",
+                                                       "--nul-in-replies",
+                                                       "--reply-delay",
+                                                       "--split-reply"};
 
 struct UsageError : std::runtime_error {
     using std::runtime_error::runtime_error;
@@ -83,6 +114,28 @@ T ParseChoice(std::string_view option, const std::string& text,
     std::string list;
     for (const auto name : names) list += (list.empty() ? "" : "|") + std::string(name);
     throw UsageError(std::string(option) + " is " + list + ", not '" + text + "'");
+}
+
+// Sixteen hex words separated by commas.
+z31sim::Settings ParseSettings(const std::string& text) {
+    z31sim::Settings words{};
+    std::size_t at = 0;
+    for (std::size_t i = 0; i < words.size(); ++i) {
+        const std::size_t end = i + 1 < words.size() ? text.find(',', at) : text.size();
+        const std::string_view word = std::string_view(text).substr(at, end - at);
+        unsigned value = 0;
+        const auto [p, ec] = std::from_chars(word.data(), word.data() + word.size(), value, 16);
+        if (end == std::string::npos || word.empty() || word.size() > 4 || ec != std::errc() ||
+            p != word.data() + word.size()) {
+            throw UsageError(
+                "--settings needs 16 hex words of up to 4 digits, separated by "
+                "commas, not '" +
+                text + "'");
+        }
+        words[i] = static_cast<std::uint16_t>(value);
+        at = end + 1;
+    }
+    return words;
 }
 
 struct Options {
@@ -122,6 +175,18 @@ std::function<void(z31sim::Device&)> ParseKnob(std::string_view name, const std:
         if (pieces < 1 || gap < 0) throw UsageError("--split-reply needs N >= 1 and GAP >= 0");
         return [pieces, gap](Device& d) { d.SetSplitReply(pieces, gap); };
     }
+    if (name == "--settings-line") {
+        const int length = ParseInt(name, v);
+        if (length < 79 || length > 81) throw UsageError("--settings-line is 79, 80 or 81");
+        return [length](Device& d) { d.SetSettingsLineLength(length); };
+    }
+    if (name == "--invalid-points") {
+        const int count = ParseInt(name, v);
+        if (count < 0 || static_cast<std::size_t>(count) > z31sim::kMaxUserPoints) {
+            throw UsageError("--invalid-points is 0 to " + std::to_string(z31sim::kMaxUserPoints));
+        }
+        return [count](Device& d) { d.SetInvalidUserPoints(count); };
+    }
     const bool on = ParseSwitch(name, v);
     if (name == "--pacing") return [on](Device& d) { d.SetPacedReception(on); };
     if (name == "--erase-answer") return [on](Device& d) { d.SetEraseAnswers(on); };
@@ -131,6 +196,9 @@ std::function<void(z31sim::Device&)> ParseKnob(std::string_view name, const std:
     if (name == "--quit-ignored") return [on](Device& d) { d.SetQuitIgnored(on); };
     if (name == "--qc-short") return [on](Device& d) { d.SetQcShortReply(on); };
     if (name == "--qc-end") return [on](Device& d) { d.SetQcViewEndMarker(on); };
+    if (name == "--read-completed") return [on](Device& d) { d.SetReadCompleted(on); };
+    if (name == "--points-cut") return [on](Device& d) { d.SetUserPointReplyCut(on); };
+    if (name == "--write-answer") return [on](Device& d) { d.SetWriteAnswers(on); };
     if (name == "--silent") return [on](Device& d) { d.SetSilent(on); };
     return [on](Device& d) { d.SetNulInReplies(on); };  // --nul-in-replies
 }
@@ -188,6 +256,14 @@ Options Parse(int argc, char** argv) {
             c.device_id = v;
         } else if (name == "--serial") {
             c.serial_number = v;
+        } else if (name == "--settings") {
+            c.settings = ParseSettings(v);
+        } else if (name == "--points") {
+            const int count = ParseInt(name, v);
+            if (count < 0 || static_cast<std::size_t>(count) > z31sim::kMaxUserPoints) {
+                throw UsageError("--points is 0 to " + std::to_string(z31sim::kMaxUserPoints));
+            }
+            c.user_points = z31sim::SampleUserPoints(count);
         } else {
             opt.knobs.push_back(ParseKnob(name, v));
         }

@@ -9,6 +9,8 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <utility>
+#include <vector>
 
 #include "sim/z31sim.h"
 
@@ -39,11 +41,20 @@ public:
         QcVerdict qc_verdict = QcVerdict::Pass;
         bool qc_short = false;
         bool qc_end_marker = true;
+        bool read_completed = true;
+        int settings_line_length = kSettingsLineLength;
+        int invalid_user_points = 0;
+        bool user_point_reply_cut = false;
+        bool write_answers = true;
     };
+
+    // The characters after "$0000*" in a settings line: 16 words of four hex digits and a space.
+    static constexpr int kSettingsLineLength = 80;
 
     // What the next bytes from the host are.
     enum class Input {
-        Line,          // a command line ending in "\r" (or the serial number after "wsmt", "y")
+        Line,          // a command line ending in "\r" (or the serial number after "wsmt", "y",
+                       // or a settings or user point line during a write)
         Confirmation,  // the one byte that confirms the command before it ("y", or "b")
         Image,         // image bytes, until kImageEndSilenceMs of silence
     };
@@ -79,6 +90,10 @@ public:
     const std::string& Image(Area area) const { return images_[Index(area)]; }
     int CompletedImages(Area area) const { return completed_[Index(area)]; }
     const std::string& SerialNumber() const { return serial_; }
+    const Settings& StoredSettings() const { return settings_; }
+    void SetStoredSettings(const Settings& settings) { settings_ = settings; }
+    const std::vector<UserPoint>& StoredUserPoints() const { return points_; }
+    void SetStoredUserPoints(std::vector<UserPoint> points) { points_ = std::move(points); }
 
 private:
     using Handler = std::string (*)(Protocol& self, const std::string& line);
@@ -105,6 +120,14 @@ private:
     std::string VerdictLine() const;
     std::string QcView() const;
     std::string QcResult() const;
+    std::string ReadSettings() const;
+    std::string ReadUserPoints() const;
+    // What a write of settings or user points is waiting for.
+    enum class DataWrite { None, Settings, UserPoints };
+    std::string StartDataWrite(DataWrite what);
+    // One line received while a write of settings or user points runs.
+    std::string DataLine(const std::string& line);
+    std::string EndDataWrite();
 
     DeviceConfig cfg_;
     Knobs knobs_;
@@ -116,6 +139,12 @@ private:
     std::array<std::string, 4> images_;
     std::array<int, 4> completed_{};
     std::string serial_;
+    Settings settings_;
+    std::vector<UserPoint> points_;
+    DataWrite data_next_ = DataWrite::None;  // the next lines are settings or user points
+    bool data_bad_ = false;                  // a line of the running write was malformed
+    std::optional<Settings> new_settings_;   // the settings line of the running write
+    std::vector<UserPoint> new_points_;      // the records of the running write
 };
 
 }  // namespace z31sim

@@ -2,7 +2,9 @@
 // library as <port_dir>/com<N>.
 #pragma once
 
+#include <array>
 #include <cstddef>
+#include <cstdint>
 #include <memory>
 #include <string>
 #include <vector>
@@ -28,6 +30,21 @@ enum class WriteVerdict {
 // The verdict of the device's own quality-control test, as "$qcresult" reports it.
 enum class QcVerdict { Pass, Fail, NotDone, None };
 
+// The user settings: 16 words, read with "ra" and written with "wa".
+using Settings = std::array<std::uint16_t, 16>;
+// One user point record: 11 words, read with "ru" and written with "wu".
+using UserPoint = std::array<std::uint16_t, 11>;
+
+// The settings of a new device: user speeds 80 and 100, a 20 s warning, GMT -300 minutes, no
+// summer time, the 24-hour clock and km/h.
+inline constexpr Settings kDefaultSettings = {0x0050, 0x0064, 0xFFFF, 0xFFFF, 0xFFFF, 0xFFFF,
+                                              0xFFFF, 0xFFFF, 0x0014, 0xFED4, 0x0000, 0xFFFF,
+                                              0xFFFF, 0xFFFF, 0x0001, 0x0000};
+
+// `count` made-up user points, the same every time, each one a host keeps (month 1..12,
+// minute 0..59, hour 0..23), at positions that differ from one point to the next.
+std::vector<UserPoint> SampleUserPoints(int count);
+
 // What a simulated device is and how it talks. Invalid values make Device's constructor throw.
 struct DeviceConfig {
     int port_number = 1;        // the link is <port_dir>/com<port_number>; 1 or more
@@ -40,7 +57,12 @@ struct DeviceConfig {
     std::string voc_version = "1.05";
     std::string device_id = "Z31S006";
     std::string serial_number = "Z31A0012345";  // the stored serial number; empty: none stored
+    Settings settings = kDefaultSettings;
+    std::vector<UserPoint> user_points;  // at most kMaxUserPoints
 };
+
+// The most user points the device stores; a longer write is refused.
+inline constexpr std::size_t kMaxUserPoints = 10000;
 
 // One simulated device running on its own thread and owning a pseudo-terminal.
 //
@@ -49,7 +71,9 @@ struct DeviceConfig {
 // (LostSentBytes). The one exception is the bootloader's start command, heard at 9600 baud in
 // either mode; its image is then heard only at 115200. The device takes the host's bytes at the
 // line speed set on the terminal (see SetPacedReception), so that a transfer lasts as long as on
-// a real line. Every setter may be called at any time from any thread.
+// a real line. A reply of the device's own longer than 4096 bytes (a user point read) goes out at
+// the line speed, 100 ms worth at a time, unless SetSplitReply cuts it; shorter replies go out at
+// once. Every setter may be called at any time from any thread.
 class Device {
 public:
     // Creates the pty and the link <port_dir>/com<N>, then starts the device thread.
@@ -104,6 +128,20 @@ public:
     void SetQcShortReply(bool on);
     // The "$viewqc" report ends with "END\r\n" (default on).
     void SetQcViewEndMarker(bool on);
+    // The settings ("ra") and user point ("ru") reads end with "Completed!" (default on).
+    void SetReadCompleted(bool on);
+    // The number of characters after "$0000*" in the settings line that "ra" sends: 80 (16
+    // words, each followed by a space), 79 (the last space left out) or 81 (one space more).
+    // Throws for any other value.
+    void SetSettingsLineLength(int length);
+    // A user point read ("ru") also sends `count` records a host throws away (month 0), between
+    // the stored ones. Throws if negative.
+    void SetInvalidUserPoints(int count);
+    // The user point read stops after the last record: no "$9999*", no "Completed!".
+    void SetUserPointReplyCut(bool on);
+    // The settings and user point writes ("wa", "wu") answer "WriteSucceed!" or "WriteFail*"
+    // (default on). Off: the end of the write gets no answer and nothing is stored.
+    void SetWriteAnswers(bool on);
     // The cable is pulled: the pty is closed (host reads see end of file or EIO, writes fail)
     // and the link is removed. Returns once done; the device stays destructible.
     void HangUp();
@@ -122,6 +160,12 @@ public:
     int CompletedImages(Area area) const;
     // The serial number stored now; empty after "esmt".
     std::string StoredSerialNumber() const;
+    // The settings and user points stored now. The setters replace them, as a write would;
+    // SetStoredUserPoints throws for more than kMaxUserPoints.
+    Settings StoredSettings() const;
+    void SetStoredSettings(const Settings& settings);
+    std::vector<UserPoint> StoredUserPoints() const;
+    void SetStoredUserPoints(std::vector<UserPoint> points);
 
 private:
     struct Impl;

@@ -6,6 +6,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cstdio>
 #include <memory>
 #include <thread>
 
@@ -395,6 +396,70 @@ TEST_F(DownloadTest, QcRepliesArriveWhole) {
     EXPECT_EQ(view.find("END\r\n"), std::string::npos);
 }
 
+TEST_F(DownloadTest, UserPointsWrittenThenReadBackOverTheLine) {
+    dev_->SetPacedReception(false);
+    const std::vector<UserPoint> points = SampleUserPoints(100);
+    std::string lines;
+    for (std::size_t i = 0; i < points.size(); ++i) {
+        char head[16];
+        std::snprintf(head, sizeof head, "$%04u*", static_cast<unsigned>(i % 10000));
+        lines += head;
+        for (const std::uint16_t word : points[i]) {
+            char text[8];
+            std::snprintf(text, sizeof text, "%04X ", word);
+            lines += text;
+        }
+        lines += "\r\n";
+    }
+    ASSERT_TRUE(host_.Write("wu\r"));
+    ASSERT_TRUE(host_.Write("y"));
+    ASSERT_TRUE(host_.WriteAll(lines + "$9999*\r", kReply));  // the end line without LF
+    EXPECT_NE(host_.ReadUntil("QV>>", kReply).find("WriteSucceed!"), std::string::npos);
+    EXPECT_EQ(dev_->StoredUserPoints(), points);
+
+    ASSERT_TRUE(host_.Write("ru\ry"));
+    // 6.5 KB: at 115200 baud a little over half a second on the wire.
+    const auto start = std::chrono::steady_clock::now();
+    const std::string got = host_.ReadUntil("Completed!\r\nQV>>", kReply);
+    EXPECT_GE(std::chrono::steady_clock::now() - start, 400ms);
+    EXPECT_EQ(got, "\r\n" + lines + "$9999*\r\nCompleted!\r\nQV>>");
+
+    // 400 records, 25 KB, more than a host's reply buffer: all of it reaches a host that keeps
+    // reading, in about 2.2 s.
+    dev_->SetStoredUserPoints(SampleUserPoints(400));
+    ASSERT_TRUE(host_.Write("ru\ry"));
+    const std::string all = host_.ReadUntil("Completed!\r\nQV>>", 2 * kReply);
+    EXPECT_EQ(all.size(), 2 + 400 * 63 + 8 + 12 + 4);
+    EXPECT_NE(all.find("$0399*"), std::string::npos);
+    EXPECT_EQ(dev_->LostSentBytes(), 0u);
+}
+
+TEST_F(DownloadTest, SettingsWriteIsAnsweredWithinTheHostsOneRead) {
+    Settings words = kDefaultSettings;
+    words[0] = 0x0078;
+    std::string line = "$0000*";
+    for (const std::uint16_t word : words) {
+        char text[8];
+        std::snprintf(text, sizeof text, "%04X ", word);
+        line += text;
+    }
+    ASSERT_TRUE(host_.Write("wa\r"));
+    ASSERT_TRUE(host_.Write("y"));
+    std::this_thread::sleep_for(100ms);
+    ASSERT_TRUE(host_.Write(line + "\r\n$9999*\r\n"));
+    std::this_thread::sleep_for(100ms);
+    std::string answer;
+    ASSERT_GT(host_.ReadOnce(&answer, 100ms), 0);
+    EXPECT_EQ(answer, "\r\nWriteSucceed!\r\nQV>>");
+    EXPECT_EQ(dev_->StoredSettings(), words);
+    ASSERT_TRUE(host_.Write("ra\r"));
+    ASSERT_TRUE(host_.Write("y"));
+    std::string got;  // the whole answer in the host's one read
+    ASSERT_GT(host_.ReadOnce(&got, 1000ms), 0);
+    EXPECT_NE(got.find(line + "\r\n$9999*\r\nCompleted!"), std::string::npos) << got;
+    EXPECT_LT(got.size(), 1024u);
+}
+
 // A model whose command rate is neither of the bootloader's speeds.
 class BootloaderTest : public DeviceTest {
 protected:
@@ -437,6 +502,11 @@ TEST_F(DownloadTest, BadKnobValuesAreRefused) {
     EXPECT_THROW(dev_->SetReplyDelayMs(-1), std::invalid_argument);
     EXPECT_THROW(dev_->SetSplitReply(0, 10), std::invalid_argument);
     EXPECT_THROW(dev_->SetSplitReply(2, -1), std::invalid_argument);
+    EXPECT_THROW(dev_->SetSettingsLineLength(78), std::invalid_argument);
+    EXPECT_THROW(dev_->SetSettingsLineLength(82), std::invalid_argument);
+    EXPECT_THROW(dev_->SetInvalidUserPoints(-1), std::invalid_argument);
+    EXPECT_THROW(dev_->SetStoredUserPoints(SampleUserPoints(kMaxUserPoints + 1)),
+                 std::invalid_argument);
 }
 
 }  // namespace

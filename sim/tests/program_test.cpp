@@ -122,6 +122,10 @@ TEST_F(ProgramTest, BadOptionsGiveUsageAndExitCode2) {
         {"--port-dir", dir_.path(), "--pacing", "yes"},
         {"--port-dir", dir_.path(), "--split-reply", "2"},
         {"--port-dir", dir_.path(), "--reply-delay", "-5"},
+        {"--port-dir", dir_.path(), "--settings-line", "82"},
+        {"--port-dir", dir_.path(), "--points", "-1"},
+        {"--port-dir", dir_.path(), "--settings", "1,2,3"},
+        {"--port-dir", dir_.path(), "--settings", "1,2,3,4,5,6,7,8,9,A,B,C,D,E,F,10000"},
     };
     for (const auto& args : bad) {
         Program sim(args);
@@ -134,9 +138,11 @@ TEST_F(ProgramTest, HelpListsEveryKnob) {
     Program sim({"--help"});
     const std::string all = sim.ReadAllOut(10s);
     EXPECT_EQ(sim.Wait(10s), 0);
-    for (const char* knob : {"--pacing", "--erase-answer", "--verdict ", "--verdict-during-stream",
-                             "--quit-ignored", "--qc-verdict", "--qc-short", "--qc-end", "--silent",
-                             "--nul-in-replies", "--reply-delay", "--split-reply"}) {
+    for (const char* knob :
+         {"--pacing", "--erase-answer", "--verdict ", "--verdict-during-stream", "--quit-ignored",
+          "--qc-verdict", "--qc-short", "--qc-end", "--silent", "--nul-in-replies", "--reply-delay",
+          "--split-reply", "--read-completed", "--settings-line", "--invalid-points",
+          "--points-cut", "--write-answer", "--points", "--settings "}) {
         EXPECT_NE(all.find(knob), std::string::npos) << knob;
     }
 }
@@ -159,6 +165,29 @@ TEST_F(ProgramTest, KnobsGivenOnTheCommandLineApply) {
     ASSERT_TRUE(host.Write("y"));
     ASSERT_TRUE(host.WriteAll(std::string(20000, 'x'), 3s));
     EXPECT_NE(host.ReadUntil("QV>>", 5s).find("ID Mismatch*"), std::string::npos);
+}
+
+TEST_F(ProgramTest, StoresAndTheirKnobsFromTheCommandLine) {
+    Program sim({"--port-dir", dir_.path(), "--mode", "download", "--pacing", "off", "--settings",
+                 "1,2,3,4,5,6,7,8,9,a,B,c,D,e,F,ffff", "--points", "3", "--settings-line=81",
+                 "--read-completed", "off", "--points-cut", "on", "--invalid-points", "1"});
+    const std::string link = dir_.path() + "/com1";
+    ASSERT_EQ(sim.ReadLine(10s), "z31sim: device on " + link + "\n");
+    testing::HostPort host;
+    ASSERT_EQ(host.Open(link, 115200), "");
+    ASSERT_TRUE(host.Write("ra\r"));
+    ASSERT_TRUE(host.Write("y"));
+    EXPECT_NE(host.ReadUntil("QV>>", 3s)
+                  .find("$0000*0001 0002 0003 0004 0005 0006 0007 0008 "
+                        "0009 000A 000B 000C 000D 000E 000F FFFF  \r\n"
+                        "$9999*\r\nQV>>"),
+              std::string::npos);
+    ASSERT_TRUE(host.Write("ru\r"));
+    ASSERT_TRUE(host.Write("y"));
+    const std::string points = host.ReadFor(500ms);
+    EXPECT_NE(points.find("$0003*"), std::string::npos) << points;  // 3 stored, 1 thrown away
+    EXPECT_EQ(points.find("$0004*"), std::string::npos) << points;
+    EXPECT_EQ(points.find("$9999*"), std::string::npos) << points;
 }
 
 }  // namespace

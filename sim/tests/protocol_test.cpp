@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
+
 #include "sim/line_assembler.h"
 #include "sim/pacer.h"
 #include "sim/reply_faults.h"
@@ -329,6 +331,226 @@ TEST_F(DownloadProtocolTest, QuitCanBeIgnored) {
     p_.knobs().quit_ignored = true;
     EXPECT_EQ(p_.Execute("qq"), "\r\nQV>>");
     EXPECT_EQ(p_.mode(), Mode::Download);
+}
+
+// The settings and user point stores, read with "ra"/"ru" and written with "wa"/"wu".
+class StoreProtocolTest : public DownloadProtocolTest {
+protected:
+    // A write: the command, "y", then `lines` as the device thread hands them over.
+    std::string Write(const std::string& command, const std::vector<std::string>& lines) {
+        std::string out = Confirmed(command, 'y');
+        for (const std::string& line : lines) {
+            EXPECT_EQ(p_.Expects(), Protocol::Input::Line);
+            out += p_.Execute(line);
+        }
+        return out;
+    }
+    static std::string SettingsLine(const Settings& words) {
+        std::string line = "$0000*";
+        char word[8];
+        for (const std::uint16_t w : words) {
+            std::snprintf(word, sizeof word, "%04X ", w);
+            line += word;
+        }
+        return line;
+    }
+
+    static constexpr UserPoint kA = {0x0A01, 0x0000, 0x1234, 0xABCD, 0x0001, 0xFFFF,
+                                     0x0050, 0x0002, 0x0003, 0x0004, 0x0005};
+    static constexpr UserPoint kB = {0x03FC, 0xB800, 0x0002, 0x0000, 0x00B0, 0x0C0D,
+                                     0x0000, 0x0000, 0x0000, 0x0000, 0xFFFF};
+    static constexpr const char* kLineA =
+        "$0000*0A01 0000 1234 ABCD 0001 FFFF 0050 0002 0003 0004 0005 \r\n";
+    static constexpr const char* kLineB =
+        "$0001*03FC B800 0002 0000 00B0 0C0D 0000 0000 0000 0000 FFFF \r\n";
+};
+
+TEST_F(StoreProtocolTest, SettingsReadSendsTheDefaultsByteForByte) {
+    const std::string words =
+        "0050 0064 FFFF FFFF FFFF FFFF FFFF FFFF 0014 FED4 0000 FFFF FFFF FFFF 0001 0000 ";
+    ASSERT_EQ(words.size(), 80u);
+    EXPECT_EQ(Confirmed("ra", 'y'), "\r\n$0000*" + words + "\r\n$9999*\r\nCompleted!\r\nQV>>");
+    EXPECT_EQ(p_.Expects(), Protocol::Input::Line);
+    EXPECT_TRUE(Has(Confirmed("ra", 'n'), "Cancelled"));
+}
+
+TEST_F(StoreProtocolTest, SettingsReadKnobs) {
+    p_.knobs().settings_line_length = 79;
+    std::string out = Confirmed("ra", 'y');
+    EXPECT_TRUE(Has(out, "0001 0000\r\n$9999*")) << out;
+    p_.knobs().settings_line_length = 81;
+    out = Confirmed("ra", 'y');
+    EXPECT_TRUE(Has(out, "0001 0000  \r\n$9999*")) << out;
+    p_.knobs().settings_line_length = 80;
+    p_.knobs().read_completed = false;
+    out = Confirmed("ra", 'y');
+    EXPECT_TRUE(out.ends_with("0000 \r\n$9999*\r\nQV>>")) << out;
+    EXPECT_FALSE(Has(out, "Completed!"));
+}
+
+TEST_F(StoreProtocolTest, SettingsWriteIsStoredAndReadBack) {
+    Settings words{};
+    for (std::size_t i = 0; i < words.size(); ++i)
+        words[i] = static_cast<std::uint16_t>(i * 0x1111);
+    words[15] = 0xabcd;
+    const std::string line = SettingsLine(words);
+    ASSERT_EQ(line.size(), 86u);
+    EXPECT_EQ(Write("wa", {line}), "");
+    EXPECT_EQ(p_.StoredSettings(), kDefaultSettings);  // not before the end line
+    EXPECT_EQ(p_.Execute("$9999*"), "\r\nWriteSucceed!\r\nQV>>");
+    EXPECT_EQ(p_.StoredSettings(), words);
+    EXPECT_TRUE(Has(Confirmed("ra", 'y'), "\r\n" + line + "\r\n$9999*\r\n"));
+    // Lowercase digits are taken too.
+    std::string lower = line;
+    lower[6] = 'f';
+    EXPECT_TRUE(Has(Write("wa", {lower, "$9999*"}), "WriteSucceed!"));
+    EXPECT_EQ(p_.StoredSettings()[0], 0xF000);
+}
+
+TEST_F(StoreProtocolTest, MalformedSettingsWriteFailsAndStoresNothing) {
+    const std::string good = SettingsLine(kDefaultSettings);
+    std::string bad_digit = SettingsLine({0x1111});
+    bad_digit[6 + 5 * 7 + 2] = 'G';
+    std::string no_space = SettingsLine({0x1111});
+    no_space[6 + 5 * 3 + 4] = '0';
+    const std::vector<std::vector<std::string>> bad = {
+        {SettingsLine({0x1111}).substr(0, 85), "$9999*"},  // 79 characters
+        {SettingsLine({0x1111}) + " ", "$9999*"},          // 81
+        {bad_digit, "$9999*"},
+        {no_space, "$9999*"},
+        {"$0001*" + SettingsLine({0x1111}).substr(6), "$9999*"},
+        {"$9999*"},  // no settings line at all
+        {good, "$00", "$9999*"},
+    };
+    for (const auto& lines : bad) {
+        EXPECT_TRUE(Write("wa", lines).ends_with("\r\nWriteFail*\r\nQV>>")) << lines[0];
+        EXPECT_EQ(p_.StoredSettings(), kDefaultSettings) << lines[0];
+        EXPECT_EQ(p_.Expects(), Protocol::Input::Line);
+        EXPECT_EQ(p_.Execute("rvfw"), "\r\nOK!\r\n$FW1\r\nQV>>");  // back to commands
+    }
+}
+
+TEST_F(StoreProtocolTest, WriteAbandonedForACommandFailsAndRunsTheCommand) {
+    const std::string out = Write("wu", {std::string(kLineA, 61), "rvfw"});
+    EXPECT_EQ(out, "\r\nWriteFail*\r\nQV>>\r\nOK!\r\n$FW1\r\nQV>>");
+    EXPECT_TRUE(p_.StoredUserPoints().empty());
+}
+
+TEST_F(StoreProtocolTest, WriteWithoutAnswerStoresNothing) {
+    p_.knobs().write_answers = false;
+    EXPECT_EQ(Write("wa", {SettingsLine({1}), "$9999*"}), "");
+    EXPECT_EQ(Write("wu", {std::string(kLineA, 61), "$9999*"}), "");
+    EXPECT_EQ(p_.StoredSettings(), kDefaultSettings);
+    EXPECT_TRUE(p_.StoredUserPoints().empty());
+}
+
+TEST_F(StoreProtocolTest, UserPointReadSendsEachRecordNumbered) {
+    EXPECT_EQ(Confirmed("ru", 'y'),
+              "\r\n$9999*\r\nCompleted!\r\nQV>>");  // none stored
+    p_.SetStoredUserPoints({kA, kB});
+    const std::string out = Confirmed("ru", 'y');
+    EXPECT_EQ(out, std::string("\r\n") + kLineA + kLineB + "$9999*\r\nCompleted!\r\nQV>>");
+    EXPECT_EQ(std::string(kLineA).size(), 63u);
+}
+
+TEST_F(StoreProtocolTest, UserPointWriteReplacesTheStore) {
+    p_.SetStoredUserPoints(SampleUserPoints(5));
+    const UserPoint c = {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 0xFFFF};
+    // Line numbers are not checked; the host's LF after each CR never reaches the protocol.
+    const std::string out =
+        Write("wu", {std::string(kLineA, 61), std::string(kLineB, 61),
+                     "$0002*0001 0002 0003 0004 0005 0006 0007 0008 0009 000A ffff", "$9999*"});
+    EXPECT_TRUE(out.ends_with("\r\nWriteSucceed!\r\nQV>>")) << out;
+    EXPECT_EQ(p_.StoredUserPoints(), (std::vector<UserPoint>{kA, kB, c}));
+    // An empty write empties the store.
+    EXPECT_TRUE(Has(Write("wu", {"$9999*"}), "WriteSucceed!"));
+    EXPECT_TRUE(p_.StoredUserPoints().empty());
+}
+
+TEST_F(StoreProtocolTest, MalformedUserPointLineFailsTheWholeWrite) {
+    p_.SetStoredUserPoints({kA});
+    const std::string good(kLineB, 61);
+    for (const std::string& line : {
+             good.substr(0, 56),                          // 10 words
+             "$00X1*" + good.substr(6),                   // not a line number
+             "$*" + good.substr(6),                       // no line number
+             "$0001" + good.substr(6),                    // no "*"
+             good.substr(0, 21) + "G" + good.substr(22),  // not hex
+             good.substr(0, 15) + "," + good.substr(16),  // not a space between words
+             good + " 0001",                              // 12 words
+         }) {
+        const std::string out = Write("wu", {good, line, good, "$9999*"});
+        EXPECT_TRUE(out.ends_with("\r\nWriteFail*\r\nQV>>")) << line;
+        EXPECT_EQ(p_.StoredUserPoints(), std::vector<UserPoint>{kA}) << line;
+    }
+}
+
+TEST_F(StoreProtocolTest, UserPointReadKnobs) {
+    p_.SetStoredUserPoints({kA, kB});
+    p_.knobs().invalid_user_points = 3;
+    std::string out = Confirmed("ru", 'y');
+    std::vector<std::string> lines;
+    for (std::size_t at = out.find("$0000*"); at < out.size();) {
+        const std::size_t end = out.find("\r\n", at);
+        if (end == std::string::npos) break;
+        lines.push_back(out.substr(at, end - at));
+        at = end + 2;
+    }
+    ASSERT_EQ(lines.size(), 7u) << out;  // 5 records, "$9999*", "Completed!"
+    EXPECT_EQ(lines[0] + "\r\n", kLineA);
+    EXPECT_EQ(lines[2] + "\r\n", std::string(kLineB).replace(4, 1, "2"));
+    for (const std::size_t i : {1, 3, 4}) {
+        EXPECT_EQ(lines[i].substr(0, 6), "$000" + std::to_string(i) + "*");
+        EXPECT_EQ(lines[i][9], '0') << lines[i];  // month 0: the host throws it away
+    }
+    EXPECT_EQ(lines[5], "$9999*");
+
+    p_.knobs().invalid_user_points = 0;
+    p_.knobs().user_point_reply_cut = true;
+    out = Confirmed("ru", 'y');
+    EXPECT_TRUE(out.ends_with(kLineB)) << out;
+    EXPECT_FALSE(Has(out, "$9999*"));
+    EXPECT_FALSE(Has(out, "Completed!"));
+
+    p_.knobs().user_point_reply_cut = false;
+    p_.knobs().read_completed = false;
+    EXPECT_TRUE(Confirmed("ru", 'y').ends_with(std::string(kLineB) + "$9999*\r\nQV>>"));
+}
+
+TEST_F(StoreProtocolTest, SamplePointsAreAllKeptByTheHostAndDiffer) {
+    const auto points = SampleUserPoints(400);
+    ASSERT_EQ(points.size(), 400u);
+    EXPECT_EQ(points, SampleUserPoints(400));
+    for (std::size_t i = 0; i < points.size(); ++i) {
+        const UserPoint& p = points[i];
+        EXPECT_GE(p[0] & 0xF, 1) << i;
+        EXPECT_LE(p[0] & 0xF, 12) << i;
+        EXPECT_LE((p[0] >> 4) & 0x3F, 60) << i;
+        EXPECT_LE((p[1] >> 11) & 0x1F, 24) << i;
+        if (i > 0) {
+            EXPECT_NE(p[3], points[i - 1][3]) << i;
+            EXPECT_NE(p[5], points[i - 1][5]) << i;
+        }
+    }
+    // 400 records are more than a host's 20480-byte buffer holds.
+    p_.SetStoredUserPoints(points);
+    EXPECT_GT(Confirmed("ru", 'y').size(), 400u * 63);
+}
+
+TEST_F(ProtocolTest, StoreCommandsAreNotUnderstoodInNormalMode) {
+    Protocol p(cfg_);
+    for (const char* command : {"ra", "wa", "ru", "wu", "$ra", "$wu"}) {
+        EXPECT_EQ(p.Execute(command), "") << command;
+        EXPECT_EQ(p.Expects(), Protocol::Input::Line) << command;
+    }
+}
+
+TEST_F(ProtocolTest, StoresStartFromTheConfiguration) {
+    cfg_.settings[3] = 0x0042;
+    cfg_.user_points = SampleUserPoints(2);
+    Protocol p(cfg_);
+    EXPECT_EQ(p.StoredSettings()[3], 0x0042);
+    EXPECT_EQ(p.StoredUserPoints(), SampleUserPoints(2));
 }
 
 TEST(PacerTest, TakesBytesAtTenBitsEachFromTheFirstOneSeen) {
