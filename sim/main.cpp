@@ -29,7 +29,7 @@ constexpr const char* kUsage =
     "on which a simulated Z31 answers, and runs until interrupted. An empty --serial means no\n"
     "serial number is stored. --settings gives the 16 stored settings words in hex (default\n"
     "0050,0064,FFFF,FFFF,FFFF,FFFF,FFFF,FFFF,0014,FED4,0000,FFFF,FFFF,FFFF,0001,0000);\n"
-    "--points stores N made-up valid user points (0..10000, default 0).\n"
+    "--points stores N made-up valid user points (0..4000, default 0).\n"
     "Knobs (defaults first):\n"
     "  --pacing on|off               take the host's bytes at its line speed, 10 bits a byte\n"
     "  --erase-answer on|off         erases answer \"Completed!\"; off: no answer, no erase\n"

@@ -61,8 +61,10 @@ struct DeviceConfig {
     std::vector<UserPoint> user_points;  // at most kMaxUserPoints
 };
 
-// The most user points the device stores; a longer write is refused.
-inline constexpr std::size_t kMaxUserPoints = 10000;
+// The most user points the device stores; a longer write is refused. Together with as many
+// thrown-away records (SetInvalidUserPoints) a read still numbers its lines below 9999, the
+// number of the end line.
+inline constexpr std::size_t kMaxUserPoints = 4000;
 
 // One simulated device running on its own thread and owning a pseudo-terminal.
 //
