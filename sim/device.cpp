@@ -74,7 +74,7 @@ constexpr auto kResampleFor = std::chrono::milliseconds(200);
 // Replies longer than kPacedReplyAbove go out in slices of kPaceSliceMs on the wire. Shorter
 // ones (every reply but a user point read) go out at once, as they always have.
 constexpr std::size_t kPacedReplyAbove = 4096;
-constexpr std::size_t kPaceSliceMs = 100;
+constexpr std::size_t kPaceSliceMs = 10;
 
 // Milliseconds from `now` until `when`, rounded up so that poll never wakes early and spins.
 int MsUntil(Clock::time_point now, Clock::time_point when) {

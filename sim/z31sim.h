@@ -74,7 +74,7 @@ inline constexpr std::size_t kMaxUserPoints = 4000;
 // either mode; its image is then heard only at 115200. The device takes the host's bytes at the
 // line speed set on the terminal (see SetPacedReception), so that a transfer lasts as long as on
 // a real line. A reply of the device's own longer than 4096 bytes (a user point read) goes out at
-// the line speed, 100 ms worth at a time, unless SetSplitReply cuts it; shorter replies go out at
+// the line speed, 10 ms worth at a time, unless SetSplitReply cuts it; shorter replies go out at
 // once. Every setter may be called at any time from any thread.
 class Device {
 public:

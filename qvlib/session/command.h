@@ -89,6 +89,18 @@ protected:
         }
         return reply.fill;
     }
+    // A timed collection: reads of up to `read_timeout_ms` at the fill position, whatever
+    // arrives, until `budget_ms` of read time is spent or the buffer is full. No read waits longer
+    // than the budget left, so the collection lasts its budget and not up to a read more.
+    template <uint32_t N>
+    uint32_t Collect(ReplyBuffer<N>& reply, uint32_t budget_ms, uint32_t read_timeout_ms) {
+        uint32_t budget = budget_ms;
+        while (budget > 0 && !reply.Full()) {
+            budget -=
+                TimedAppend(reply, read_timeout_ms < budget ? read_timeout_ms : budget, budget);
+        }
+        return reply.fill;
+    }
     // Case-sensitive search of a marker anywhere in the terminated reply text.
     static bool HasMarker(const char* reply, const char* marker) {
         return std::strstr(reply, marker) != nullptr;

@@ -26,7 +26,7 @@ int CGetUserDB::Execute() {
     Pause(100);
     // On the heap: the session thread's stack need not hold 20 KiB.
     auto reply = std::make_unique<ReplyBuffer<20480>>();
-    ListenFor(*reply, kCollectionMs, kCollectionReadMs);
+    Collect(*reply, kCollectionMs, kCollectionReadMs);
     // At 115200 baud a second holds about 180 lines: a larger database is still arriving when the
     // collection's budget is spent, and judging it then would fail a good read. Reading goes on
     // while the reply keeps coming and lacks its markers, bounded by the wire time of a full
@@ -57,7 +57,7 @@ int CSetUserDB::Execute() {
     }
     SendText("$9999*\r");
     ReplyBuffer<1024> reply;
-    ListenFor(reply, kCollectionMs, kCollectionReadMs);
+    Collect(reply, kCollectionMs, kCollectionReadMs);
     return HasMarker(reply.text, "WriteSucceed!") ? kResultSuccess : kResultFailure;
 }
 

@@ -2,7 +2,8 @@
 // device, one user point line a record (see records.h), at the port's current rate.
 //
 // Both gather the device's reply by a timed collection: reads of up to 100 ms each at the fill
-// position for about one second in all, whatever arrives. A read whose reply is still coming in
+// position for one second of read time in all, whatever arrives (the last read waits no longer
+// than the budget left). A read whose reply is still coming in
 // when that second is over, without "Completed!" and "$9999*" yet, goes on reading until a read
 // stays silent, the markers have come or the buffer is full, at most for the wire time of a full
 // buffer and a second more: at 115200 baud a second carries only about 180 of the 300 lines the

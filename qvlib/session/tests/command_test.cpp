@@ -16,6 +16,7 @@ class ProbeCommand : public qv::CCommand {
 public:
     using CCommand::AppendReply;
     using CCommand::CCommand;
+    using CCommand::Collect;
     using CCommand::ListenFor;
     using CCommand::PurgeReceived;
     using CCommand::ReadReply;
@@ -54,6 +55,14 @@ TEST_F(CommandFrameworkTest, ListeningBudgetCollectsAStreamForItsLengthAndEndsOn
     EXPECT_EQ(command.ListenFor(reply, 1000, 2000), 0u);
     EXPECT_EQ(Now() - start, 2000u);  // one silent read, however long, spends the whole budget
     EXPECT_STREQ(reply.text, "");
+
+    // A timed collection takes whatever arrives and ends with its budget, not a read later.
+    device.Send("a", 30);
+    device.Send("b", 180);
+    start = Now();
+    EXPECT_EQ(command.Collect(reply, 250, 100), 2u);
+    EXPECT_EQ(Now() - start, 250u);
+    EXPECT_STREQ(reply.text, "ab");
 }
 
 TEST_F(CommandFrameworkTest, AppendingStopsAtTheMarkerOrWhenTheBufferIsFull) {
