@@ -7,6 +7,7 @@
 #include <sys/types.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstddef>
@@ -147,6 +148,15 @@ std::string CFtpSockClient::ReadReply() {
     if (fd_ < 0 || !connected_) return kFail;
 
     const int timeout = EffectiveTimeout(timeout_ms_);
+    // Each receive waits at most the time-out, and the whole reply at most three of them, so a
+    // server that drips a byte now and then cannot hold the caller either.
+    using Clock = std::chrono::steady_clock;
+    const auto reply_deadline = Clock::now() + 3 * std::chrono::milliseconds(timeout);
+    const auto wait_ms = [&] {
+        const auto left =
+            std::chrono::duration_cast<std::chrono::milliseconds>(reply_deadline - Clock::now());
+        return static_cast<int>(std::min<long long>(timeout, std::max<long long>(0, left.count())));
+    };
     std::string reply;
     std::string line;
     bool ok = true;
@@ -175,7 +185,10 @@ std::string CFtpSockClient::ReadReply() {
             break;
         }
         if (errno == EINTR) continue;
-        if ((errno == EAGAIN || errno == EWOULDBLOCK) && WaitFor(fd_, POLLIN, timeout)) continue;
+        if ((errno == EAGAIN || errno == EWOULDBLOCK) && wait_ms() > 0 &&
+            WaitFor(fd_, POLLIN, wait_ms())) {
+            continue;
+        }
         ok = false;  // a receive error, or nothing arrived within the time-out
         break;
     }

@@ -27,14 +27,18 @@ QLabel* PlaceLabel(QWidget* parent, const devod::DialogUnits& units, const QStri
 
 }  // namespace
 
-CHttpLoginDlg::CHttpLoginDlg(QWidget* parent) : QDialog(parent) {
-    setWindowTitle(QStringLiteral("Kelvaro Login"));
+CHttpLoginDlg::CHttpLoginDlg(QWidget* parent, Account account)
+    : QDialog(parent), account_(account) {
+    const bool ftp = account_ == Account::kFtp;
+    setWindowTitle(ftp ? QStringLiteral("FTP Login") : QStringLiteral("Kelvaro Login"));
     setFont(devod::DialogFont());
     devod::DialogUnits units(font());
     setFixedSize(units.Size(200, 104));
 
-    PlaceLabel(this, units, QString::fromStdString(devod::ShopDomainName() + " Login"), 7, 7, 186,
-               10);
+    PlaceLabel(this, units,
+               ftp ? QStringLiteral("FTP Account")
+                   : QString::fromStdString(devod::ShopDomainName() + " Login"),
+               7, 7, 186, 10);
     PlaceLabel(this, units, QStringLiteral("Email Address:"), 7, 28, 58, 8);
     email_edit_ = PlaceControl<QLineEdit>(this, units, kIdEmail, 68, 26, 125, 12);
     PlaceLabel(this, units, QStringLiteral("Password:"), 7, 46, 58, 8);
@@ -55,10 +59,11 @@ CHttpLoginDlg::CHttpLoginDlg(QWidget* parent) : QDialog(parent) {
         QMessageBox::information(this, windowTitle(), text);
     };
 
-    const devod::StoredAccount account = devod::Settings().HttpAccount();
-    if (account.saved) {
-        email_edit_->setText(QString::fromStdString(account.email));
-        password_edit_->setText(QString::fromStdString(account.password));
+    const devod::StoredAccount stored =
+        ftp ? devod::Settings().FtpAccount() : devod::Settings().HttpAccount();
+    if (stored.saved) {
+        email_edit_->setText(QString::fromStdString(stored.email));
+        password_edit_->setText(QString::fromStdString(stored.password));
         save_check_->setChecked(true);
     }
     email_edit_->setFocus();
@@ -68,7 +73,11 @@ void CHttpLoginDlg::OnLogin() {
     email_ = email_edit_->text().toStdString();
     password_ = password_edit_->text().toStdString();
     save_flag_ = save_check_->isChecked() ? 1 : 0;
-    if (!devod::Settings().SaveHttpAccount(save_flag_ == 1, email_, password_) && show_notice) {
+    devod::Settings settings;
+    const bool stored = account_ == Account::kFtp
+                            ? settings.SaveFtpAccount(save_flag_ == 1, email_, password_)
+                            : settings.SaveHttpAccount(save_flag_ == 1, email_, password_);
+    if (!stored && show_notice) {
         show_notice(QString::fromUtf8(kNotRememberedNotice));
     }
     accept();

@@ -24,7 +24,7 @@ public:
 
     // Fills the controls from the remembered account (each new dialog reads it afresh). The
     // values below stay empty until the user logs in.
-    explicit CHttpLoginDlg(QWidget* parent = nullptr);
+    explicit CHttpLoginDlg(QWidget* parent = nullptr) : CHttpLoginDlg(parent, Account::kShop) {}
 
     // What the user logged in with; empty (and 0) until Login was pressed.
     const std::string& Email() const { return email_; }
@@ -37,9 +37,16 @@ public:
 
     static const char* const kNotRememberedNotice;
 
+protected:
+    // Which remembered account the dialog shows and stores: the shop's, or the FTP server's
+    // (CFtpLoginDlg). Everything else is the same.
+    enum class Account { kShop, kFtp };
+    CHttpLoginDlg(QWidget* parent, Account account);
+
 private:
     void OnLogin();
 
+    Account account_;
     QLineEdit* email_edit_ = nullptr;
     QLineEdit* password_edit_ = nullptr;
     QCheckBox* save_check_ = nullptr;

@@ -441,4 +441,34 @@ TEST(FtpSockBrokenGreeting, ShortLine) {
 }
 
 }  // namespace
+TEST(FtpSockDrip, AServerThatDripsAByteNowAndThenCannotHoldAReplyForEver) {
+    const int listener = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    ASSERT_EQ(::bind(listener, reinterpret_cast<sockaddr*>(&addr), sizeof(addr)), 0);
+    ASSERT_EQ(::listen(listener, 1), 0);
+    socklen_t len = sizeof(addr);
+    ::getsockname(listener, reinterpret_cast<sockaddr*>(&addr), &len);
+    std::atomic<bool> stop{false};
+    std::thread server([&] {
+        const int fd = ::accept(listener, nullptr, nullptr);
+        if (fd < 0) return;
+        ::send(fd, "220-", 4, MSG_NOSIGNAL);
+        // A byte every 100 ms: each receive alone is well inside the time-out.
+        while (!stop && ::send(fd, "x", 1, MSG_NOSIGNAL) == 1) {
+            std::this_thread::sleep_for(milliseconds(100));
+        }
+        ::close(fd);
+    });
+    CFtpSockClient client;
+    client.SetTimeoutMs(300);
+    const auto start = Clock::now();
+    EXPECT_FALSE(client.Connect("127.0.0.1", ntohs(addr.sin_port)));
+    EXPECT_LT(Clock::now() - start, milliseconds(2000));
+    stop = true;
+    server.join();
+    ::close(listener);
+}
+
 }  // namespace devod

@@ -1,0 +1,1 @@
+#include "orvixtool/ftp/ftp_login_dlg.h"
