@@ -10,6 +10,7 @@ packages=(
     qt6-base-dev libgl-dev fonts-dejavu-core fonts-dejavu-extra
     libcurl4-openssl-dev libhtmlcxx-dev
     clang-format git
+    python3-pyftpdlib
 )
 
 # The run command without a display also needs a virtual display and screenshot tools.

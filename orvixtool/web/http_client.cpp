@@ -17,6 +17,7 @@
 #include <string_view>
 #include <utility>
 
+#include "orvixtool/web/file_place.h"
 #include "orvixtool/web/link_extractor.h"
 #include "orvixtool/web/web_config.h"
 
@@ -465,26 +466,12 @@ public:
             throw InternetError(BodyCutShort(written_, length_));
         }
         if (written_ == 0) return false;  // not a database; the old file stays
-        Replace();
+        devod::PlaceDownloadedFile(part_, name_);
         placed_ = true;
         return true;
     }
 
 private:
-    // rename() replaces an old file in one step, so the old file goes only when the new one is
-    // there. What it cannot replace (a directory, say) is moved aside to "DEL_<name>" in the
-    // same folder, after deleting an earlier one of those; the results of those two are not
-    // needed, the last rename tells.
-    void Replace() {
-        if (::rename(part_.c_str(), name_.c_str()) == 0) return;
-        size_t slash = name_.rfind('/');
-        size_t base = slash == std::string::npos ? 0 : slash + 1;
-        std::string aside = name_.substr(0, base) + "DEL_" + name_.substr(base);
-        ::unlink(aside.c_str());
-        ::rename(name_.c_str(), aside.c_str());
-        if (::rename(part_.c_str(), name_.c_str()) != 0) Fail("cannot replace", name_, errno);
-    }
-
     [[noreturn]] static void Fail(const char* what, const std::string& name, int error) {
         throw FileError(std::string(what) + " \"" + name + "\": " + devod::SystemReason(error));
     }
