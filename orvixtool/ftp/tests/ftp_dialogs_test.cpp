@@ -12,11 +12,16 @@
 #include <QTimer>
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <memory>
 #include <string>
+#include <utility>
 
 #include "orvixtool/config/settings.h"
 #include "orvixtool/ftp/ftp_down_progress_dlg.h"
 #include "orvixtool/ftp/ftp_login_dlg.h"
+#include "orvixtool/ftp/tests/ftp_test_server.h"
 #include "orvixtool/shell/dialog_units.h"
 #include "orvixtool/shell/text_progress_ctrl.h"
 
@@ -102,4 +107,36 @@ TEST(FtpProgressDialog, CancelBeforeTheStartClosesAtOnce) {
     QTimer::singleShot(50, &dialog, [&] { Control<QAbstractButton>(&dialog, 1004)->click(); });
     EXPECT_EQ(dialog.exec(), QDialog::Rejected);
     EXPECT_EQ(dialog.status(), devod::FtpDownloadFlow::kStatusFailed);
+}
+
+TEST(FtpProgressDialog, RunsAgainstARealServer) {
+    namespace fs = std::filesystem;
+    char pattern[] = "/tmp/devod_ftp_dialog_run.XXXXXX";
+    ASSERT_NE(mkdtemp(pattern), nullptr);
+    const std::string work = pattern;
+    fs::create_directory(work + "/root");
+    std::string body(300 * 1024, '\0');
+    for (size_t i = 0; i < body.size(); ++i) body[i] = static_cast<char>(i * 7 + i / 251);
+    std::ofstream(work + "/root/db.bin", std::ios::binary) << body;
+    devod::testing::FtpTestServer server;
+    ASSERT_EQ(server.Start(work + "/root", work), "");
+
+    const auto run = [&](const char* password, const char* remote) {
+        auto dialog = std::make_unique<CFtpDownProgressDlg>(nullptr, server.port());
+        dialog->host = "127.0.0.1";
+        dialog->user = "bob";
+        dialog->password = password;
+        dialog->remote_name = remote;
+        dialog->local_name = work + "/db.bin";
+        const int result = dialog->exec();
+        return std::make_pair(result, dialog->status());
+    };
+    EXPECT_EQ(run("secret", "db.bin"), std::make_pair(int(QDialog::Accepted), 0));
+    std::ifstream in(work + "/db.bin", std::ios::binary);
+    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), body);
+    EXPECT_EQ(run("wrong", "db.bin"), std::make_pair(int(QDialog::Rejected), 2));
+    EXPECT_EQ(run("secret", "missing.bin"), std::make_pair(int(QDialog::Rejected), 3));
+    server.Stop();
+    std::error_code ignored;
+    fs::remove_all(work, ignored);
 }

@@ -36,8 +36,9 @@ public:
         downloads.push_back(remote + ">" + local);
         for (uint32_t got = 1000; got <= size; got += 1000) notify->Post(kMsgFtpProgress, got);
         // Holds on until released or cancelled, as a long transfer would.
+        // The cancel flag comes without a notification: look at it every few milliseconds.
         std::unique_lock lock(mutex);
-        released.wait(lock, [&] { return release || cancel->load(); });
+        while (!release && !cancel->load()) released.wait_for(lock, std::chrono::milliseconds(5));
         return download_ok && !cancel->load();
     }
     std::string DownloadError() const override { return download_error; }

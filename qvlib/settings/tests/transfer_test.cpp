@@ -1,7 +1,10 @@
 // The settings and user point exports and transfers on a scripted device in virtual time.
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <chrono>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "qvlib/commands/tests/scripted_session.h"
@@ -166,9 +169,7 @@ TEST_F(TransferTest, UserPointReadCollectsForASecondAndKeepsTheValidLines) {
     // The reply comes in two parts; the collection goes on after the last byte.
     device.Answer("y", "\r\n" + lines.substr(0, 70), 150);
     device.When("y", [&] { device.Send(lines.substr(70) + "$9999*\r\nCompleted!\r\nQV>>", 400); });
-    ASSERT_EQ(ReqGetUserDB(port()), 1);
-    EXPECT_EQ(GetUserDBCount(port()), 0u);  // emptied at the request
-    EXPECT_EQ(Await(), 1);
+    EXPECT_EQ(Run(ReqGetUserDB), 1);
     EXPECT_EQ(device.Writes(), (Writes{"ru\r", "y"}));
     EXPECT_GE(Now(), 1200u);  // two pauses and the whole collection
     EXPECT_LE(Now(), 1300u);
@@ -223,9 +224,16 @@ TEST_F(TransferTest, AUserPointWriteThatCannotHoldEveryRecordSendsNothing) {
 TEST_F(TransferTest, AUserPointReadRefusedWhileACommandRunsKeepsTheList) {
     UserPointEntry e = Point(1, 1);
     AddUserDB(port(), &e);
-    ASSERT_EQ(ReqSetUserDB(port()), 1);  // silent device: runs for a while
+    // The write is held inside its confirmation until the test lets it go on.
+    std::atomic<bool> go{false};
+    device.When("y", [&] {
+        while (!go) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    });
+    ASSERT_EQ(ReqSetUserDB(port()), 1);
+    while (device.Writes().size() < 2) std::this_thread::sleep_for(std::chrono::milliseconds(1));
     EXPECT_EQ(ReqGetUserDB(port()), 0);
     EXPECT_EQ(GetUserDBCount(port()), 1u);
+    go = true;
     EXPECT_EQ(Await(), 2);
 }
 
