@@ -47,8 +47,8 @@ public:
     // (moved to "DEL_" + its name when it cannot be replaced). A local file that cannot be
     // written is a failure too, with its reason in DownloadError. `cancel`, when set, is checked
     // throughout and ends the transfer soon after it becomes true.
-    bool Download(const std::string& remote_name, const std::string& local_name,
-                  IFtpNotify* notify, const std::atomic<bool>* cancel = nullptr);
+    bool Download(const std::string& remote_name, const std::string& local_name, IFtpNotify* notify,
+                  const std::atomic<bool>* cancel = nullptr);
 
     int ErrorCode() const { return error_code_; }
     uint32_t FileSize() const { return file_size_; }
