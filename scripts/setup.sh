@@ -5,7 +5,7 @@
 set -euo pipefail
 
 packages=(
-    cmake make g++ pkg-config
+    cmake make g++ pkg-config dpkg-dev
     libgtest-dev libgmock-dev googletest
     qt6-base-dev libgl-dev fonts-dejavu-core fonts-dejavu-extra
     libcurl4-openssl-dev libhtmlcxx-dev
