@@ -266,7 +266,7 @@ void Device::Impl::OnHostEvents(const PtyLine::HostEvents& events, Clock::time_p
 
 void Device::Impl::OnReadable(Clock::time_point now) {
     if (!line.is_open()) return;
-    const int host_baud = line.HostBaud();
+    const int host_baud = judged_baud;  // sampled at this wake
     char buf[4096];
     std::size_t want = sizeof buf;
     const bool pace = paced && host_baud > 0;

@@ -9,6 +9,13 @@ constexpr ColorRef kWhite = 0xFFFFFF;
 constexpr ColorRef kBarColour = 0xFF6633;
 constexpr unsigned kMbIconError = 0x10;
 
+// A byte count in the bar's units: the bar's range is 32-bit and signed, so for a file beyond
+// 2 GiB the count shows as its share of INT32_MAX.
+intptr_t BarUnits(uint64_t bytes, uint32_t size) {
+    if (size <= INT32_MAX) return static_cast<intptr_t>(bytes);
+    return static_cast<intptr_t>(bytes * INT32_MAX / size);
+}
+
 }  // namespace
 
 FtpDownloadFlow::FtpDownloadFlow(IFtpSession& session, IControls& controls, ITimers& timers,
@@ -70,10 +77,8 @@ void FtpDownloadFlow::Start() {
         Close(kCancel);
         return;
     }
-    // The bar's 32-bit range: sizes beyond 2 GiB show as their share of INT32_MAX.
     const uint32_t size = session_.FileSize();
-    controls_.SendMessage(kIdProgress, kPbmSetRange32, 0,
-                          static_cast<intptr_t>(size > INT32_MAX ? INT32_MAX : size));
+    controls_.SendMessage(kIdProgress, kPbmSetRange32, 0, BarUnits(size, size));
     cancel_ = false;
     worker_ = std::thread([this] {
         const bool ok =
@@ -85,11 +90,8 @@ void FtpDownloadFlow::Start() {
 void FtpDownloadFlow::OnMessage(unsigned message, uintptr_t wparam) {
     if (closed_) return;  // a message the worker posted before a cancel
     if (message == kMsgFtpProgress) {
-        const uint32_t size = session_.FileSize();
-        const uintptr_t pos = size > INT32_MAX && size > 0
-                                  ? static_cast<uintptr_t>(uint64_t{wparam} * INT32_MAX / size)
-                                  : wparam;
-        controls_.SendMessage(kIdProgress, kPbmSetPos, pos, 0);
+        const intptr_t pos = BarUnits(wparam, session_.FileSize());
+        controls_.SendMessage(kIdProgress, kPbmSetPos, static_cast<uintptr_t>(pos), 0);
         return;
     }
     if (message != kMsgFtpDone) return;
