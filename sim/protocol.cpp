@@ -108,16 +108,25 @@ std::vector<UserPoint> SampleUserPoints(int count) {
         const unsigned word0 = (n % 12 + 1) | (n * 7 % 60) << 4 | (n % 28 + 1) << 10;
         // Word 1: the hour in bits 11-15, the year since 2000 below.
         const unsigned word1 = (n % 24) << 11 | (24 + n % 3);
-        // Words 2-5: latitude and longitude in millionths of a degree, high word first.
-        const unsigned lat = 48137200 + n * 12347;
-        const unsigned lon = 11575600 + n * 23459;
-        // Words 6-8: speed limit, kind of point, heading.
+        // Latitude in words 3 (low) and 4 (high), longitude in words 6 and 7, both in units of
+        // 1/100000 degree; word 8 is the heading. Every fifth point lies south and west.
+        const bool south_west = n % 5 == 4;
+        const std::int32_t lat =
+            (4813720 + static_cast<std::int32_t>(n) * 123) * (south_west ? -1 : 1);
+        const std::int32_t lon =
+            (1157560 + static_cast<std::int32_t>(n) * 234) * (south_west ? -1 : 1);
+        const auto lo = [](std::int32_t v) {
+            return static_cast<std::uint16_t>(static_cast<std::uint32_t>(v) & 0xFFFF);
+        };
+        const auto hi = [](std::int32_t v) {
+            return static_cast<std::uint16_t>(static_cast<std::uint32_t>(v) >> 16);
+        };
+        // Words 2 and 5 stay 0, as on a device whose points a host wrote: a host's write carries
+        // 0 there. Words 9 and 10: the speed limit and the kind of point.
         points.push_back(UserPoint{
-            static_cast<std::uint16_t>(word0), static_cast<std::uint16_t>(word1),
-            static_cast<std::uint16_t>(lat >> 16), static_cast<std::uint16_t>(lat & 0xFFFF),
-            static_cast<std::uint16_t>(lon >> 16), static_cast<std::uint16_t>(lon & 0xFFFF),
-            static_cast<std::uint16_t>(30 + 10 * (n % 10)), static_cast<std::uint16_t>(n % 4),
-            static_cast<std::uint16_t>(n * 37 % 360), 0, 0});
+            static_cast<std::uint16_t>(word0), static_cast<std::uint16_t>(word1), 0, lo(lat),
+            hi(lat), 0, lo(lon), hi(lon), static_cast<std::uint16_t>(n * 37 % 360),
+            static_cast<std::uint16_t>(30 + 10 * (n % 10)), static_cast<std::uint16_t>(n % 4)});
     }
     return points;
 }

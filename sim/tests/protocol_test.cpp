@@ -529,7 +529,7 @@ TEST_F(StoreProtocolTest, SamplePointsAreAllKeptByTheHostAndDiffer) {
         EXPECT_LE((p[1] >> 11) & 0x1F, 24) << i;
         if (i > 0) {
             EXPECT_NE(p[3], points[i - 1][3]) << i;
-            EXPECT_NE(p[5], points[i - 1][5]) << i;
+            EXPECT_NE(p[6], points[i - 1][6]) << i;
         }
     }
     // 400 records are more than a host's 20480-byte buffer holds.

@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
 #include <functional>
 #include <map>
 #include <nlohmann/json.hpp>
@@ -17,6 +18,7 @@
 #include <thread>
 #include <vector>
 
+#include "points_file.h"
 #include "progress.h"
 #include "qvlib/session/qvlib.h"
 
@@ -38,7 +40,7 @@ constexpr char kExitCodeTable[] =
     "Exit codes:\n"
     "  0    success\n"
     "  1    the device reported a failure\n"
-    "  2    usage error\n"
+    "  2    usage error, or a faulty points file\n"
     "  3    the port cannot be opened, or no device found\n"
     "  4    time-out\n"
     "  130  interrupted (SIGINT or SIGTERM)\n";
@@ -515,16 +517,99 @@ void CmdSettingsSet(Session& s, const SettingsChange& change, Output& out) {
     PrintSettings(written, out);
 }
 
+// The largest points file read: 9999 points take some 3 MB as GPX.
+constexpr std::uintmax_t kMaxPointsFileBytes = 32u << 20;
+
+// Reads and checks a points file before any device is touched; a fault ends the command with the
+// file's line and the reason.
+std::vector<UserPointEntry> LoadPointsFile(const std::string& path) {
+    const auto format = qvctl::PointsFormatOf(path);
+    if (!format) throw Failure{kExitUsage, path + ": the file name must end in .gpx or .csv"};
+    std::error_code ec;
+    const auto size = std::filesystem::file_size(path, ec);
+    if (ec) throw Failure{kExitUsage, path + ": " + ec.message()};
+    if (size > kMaxPointsFileBytes) {
+        throw Failure{kExitUsage,
+                      path + ": too large for a points file (" + std::to_string(size) + " bytes)"};
+    }
+    std::ifstream in(path, std::ios::binary);
+    std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    if (!in.good() && !in.eof()) throw Failure{kExitUsage, path + ": cannot be read"};
+    qvctl::PointsParseResult parsed = qvctl::ParsePoints(*format, text);
+    if (!parsed.ok()) {
+        throw Failure{kExitUsage, path + ":" + std::to_string(parsed.error_line) + ": " +
+                                      parsed.error + " (nothing was changed on the device)"};
+    }
+    return std::move(parsed.points);
+}
+
+// Writes a file whole or not at all: the text goes to a temporary file beside it, which then takes
+// the name, so an existing file is never left half overwritten.
+void SaveFileAtomically(const std::string& path, const std::string& text) {
+    const std::string temp = path + ".part";
+    {
+        std::ofstream out(temp, std::ios::binary | std::ios::trunc);
+        out << text;
+        out.flush();
+        if (!out) {
+            std::remove(temp.c_str());
+            throw Failure{kExitUsage, path + ": cannot be written"};
+        }
+    }
+    std::error_code ec;
+    std::filesystem::rename(temp, path, ec);
+    if (ec) {
+        std::remove(temp.c_str());
+        throw Failure{kExitUsage, path + ": cannot be written (" + ec.message() + ")"};
+    }
+}
+
+void CmdPointsGet(Session& s, const std::string& file, Output& out) {
+    const auto format = qvctl::PointsFormatOf(file);
+    s.EnsureDownloadMode();
+    s.MustRun("user point read", ReqGetUserDB);
+    std::vector<UserPointEntry> points(GetUserDBCount(s.port()));
+    for (size_t i = 0; i < points.size(); ++i) GetUserDB(s.port(), static_cast<int>(i), &points[i]);
+    SaveFileAtomically(file, *format == qvctl::PointsFormat::kGpx ? qvctl::WriteGpx(points)
+                                                                  : qvctl::WriteCsv(points));
+    out.Field("file", file);
+    out.Field("points", points.size());
+    out.Line("Saved " + std::to_string(points.size()) + " user points to " + file);
+}
+
+void CmdPointsSet(Session& s, const std::string& file, const std::vector<UserPointEntry>& points,
+                  Output& out) {
+    // Words 2 and 5 of a point travel only from the device: a write carries 0 there.
+    const auto carried = std::count_if(points.begin(), points.end(), [](const UserPointEntry& p) {
+        return p.word2 != 0 || p.word5 != 0;
+    });
+    if (carried > 0) {
+        std::fprintf(stderr,
+                     "qvctl: warning: %ld points hold values in word2 or word5; a write sets both "
+                     "to 0 on the device\n",
+                     static_cast<long>(carried));
+        out.Field("word2_word5_cleared", carried);
+    }
+    s.EnsureDownloadMode();
+    DeleteAllUserDBs(s.port());
+    for (const UserPointEntry& p : points) AddUserDB(s.port(), &p);
+    out.Field("file", file);
+    out.Field("points", points.size());
+    s.MustRun("user point write", ReqSetUserDB);
+    out.Line("Wrote " + std::to_string(points.size()) + " user points from " + file);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
     InstallStopHandlers();
 
     CLI::App app{"qvctl: drive Z31-family devices through QVLib"};
-    app.footer(std::string("\nCommands that need download mode (info, erase, write, serial, qc, "
-                           "settings) check the mode first and switch the device into download "
-                           "mode unless it is there already.\n\n") +
-               kExitCodeTable);
+    app.footer(
+        std::string("\nCommands that need download mode (info, erase, write, serial, qc, "
+                    "settings, points) check the mode first and switch the device into download "
+                    "mode unless it is there already.\n\n") +
+        kExitCodeTable);
     app.require_subcommand(1);
     app.fallthrough();
 
@@ -616,6 +701,32 @@ int main(int argc, char** argv) {
     settings_set->add_option("--clock", clock_hours, "clock: 12 or 24 hours")
         ->check(CLI::IsMember({12, 24}));
 
+    auto* points_cmd = app.add_subcommand(
+        "points",
+        "back up or restore the user points as GPX or CSV, by the file's extension (switches to "
+        "download mode)");
+    points_cmd->require_subcommand(1);
+    std::string points_file;
+    const auto points_name = CLI::Validator(
+        [](std::string& name) {
+            return qvctl::PointsFormatOf(name)
+                       ? std::string()
+                       : std::string("the file name must end in .gpx or .csv");
+        },
+        "*.gpx|*.csv");
+    auto* points_get = points_cmd->add_subcommand(
+        "get", "save the device's user points to FILE (replaced whole, or left as it was)");
+    points_get->add_option("FILE", points_file, "GPX 1.1 or CSV file")
+        ->required()
+        ->check(points_name);
+    auto* points_set = points_cmd->add_subcommand(
+        "set",
+        "replace the device's user points with those of FILE; a faulty file is refused with its "
+        "line and reason, and nothing is changed then");
+    points_set->add_option("FILE", points_file, "GPX 1.1 or CSV file")
+        ->required()
+        ->check(CLI::ExistingFile & points_name);
+
     try {
         app.parse(argc, argv);
     } catch (const CLI::ParseError& e) {
@@ -648,6 +759,9 @@ int main(int argc, char** argv) {
             std::fprintf(stderr, "qvctl: %s needs --port N or --find MODEL\n", name.c_str());
             return kExitUsage;
         }
+        // A points file is read and checked before any port is touched.
+        std::vector<UserPointEntry> new_points;
+        if (points_set->parsed()) new_points = LoadPointsFile(points_file);
         int port = opts.port;
         if (port == 0) {
             const auto found = FindDevices(opts.find_model, timeout_s, opts.json);
@@ -684,6 +798,10 @@ int main(int argc, char** argv) {
             CmdSettingsGet(session, out);
         } else if (settings_set->parsed()) {
             CmdSettingsSet(session, change, out);
+        } else if (points_get->parsed()) {
+            CmdPointsGet(session, points_file, out);
+        } else if (points_set->parsed()) {
+            CmdPointsSet(session, points_file, new_points, out);
         }
     } catch (const Failure& f) {
         if (f.code == kExitInterrupted && FindDeviceState() == 1) {

@@ -398,6 +398,61 @@ TEST_F(QvctlTest, SettingsSetChangesOnlyTheNamedValues) {
     EXPECT_EQ(s[14], 0);
 }
 
+// ---- User points ----
+
+TEST_F(QvctlTest, PointsGetThenSetRestoresTheDeviceExactlyInBothFormats) {
+    auto cfg = FastConfig();
+    cfg.user_points = z31sim::SampleUserPoints(100);
+    StartDevice(cfg);
+    for (const char* name : {"points.gpx", "points.csv"}) {
+        const std::string file = dir_.path() + "/" + name;
+        Result r = RunQvctl(On({"--json", "points", "get", file}));
+        ASSERT_EQ(r.exit, 0) << r.err;
+        const json res = JsonLines(r.out).back();
+        EXPECT_EQ(res["command"], "points get");
+        EXPECT_EQ(res["points"], 100);
+        EXPECT_EQ(res["file"], file);
+
+        device_->SetStoredUserPoints({});
+        r = RunQvctl(On({"points", "set", file}));
+        ASSERT_EQ(r.exit, 0) << r.err;
+        EXPECT_NE(r.out.find("Wrote 100 user points"), std::string::npos) << r.out;
+        EXPECT_EQ(device_->StoredUserPoints(), z31sim::SampleUserPoints(100)) << name;
+    }
+    // The GPX file places the points where the device has them.
+    const std::string gpx = Slurp(dir_.path() + "/points.gpx");
+    EXPECT_NE(gpx.find("<wpt lat=\"48.13720\" lon=\"11.57560\">"), std::string::npos) << gpx;
+}
+
+TEST_F(QvctlTest, FaultyPointsFileIsRefusedAndTheDeviceKeepsItsPoints) {
+    auto cfg = FastConfig();
+    cfg.user_points = z31sim::SampleUserPoints(3);
+    StartDevice(cfg);
+    const std::string file = dir_.path() + "/points.csv";
+    ASSERT_EQ(RunQvctl(On({"points", "get", file})).exit, 0);
+    std::string csv = Slurp(file);
+    // Line 3 (the second point) gets a direction that no 16 bits hold.
+    const size_t line3 = csv.find('\n', csv.find('\n') + 1) + 1;
+    const size_t dir = csv.find(',', csv.find(',', csv.find(',', line3) + 1) + 1) + 1;
+    csv.replace(dir, csv.find(',', dir) - dir, "70000");
+    std::ofstream(file, std::ios::binary | std::ios::trunc) << csv;
+
+    device_->SetStoredUserPoints(z31sim::SampleUserPoints(7));
+    const Result r = RunQvctl(On({"--json", "points", "set", file}));
+    EXPECT_EQ(r.exit, 2);
+    EXPECT_NE(r.err.find(file + ":3: direction 70000 is outside"), std::string::npos) << r.err;
+    EXPECT_EQ(JsonLines(r.out).back()["exit"], 2);
+    EXPECT_EQ(device_->StoredUserPoints(), z31sim::SampleUserPoints(7));
+
+    // A name that is neither .gpx nor .csv is a usage error before anything runs.
+    EXPECT_EQ(RunQvctl(On({"points", "get", dir_.path() + "/points.xls"})).exit, 2);
+    // A failed read leaves an existing file as it was.
+    device_->SetUserPointReplyCut(true);
+    const std::string before = Slurp(file);
+    EXPECT_EQ(RunQvctl(On({"points", "get", file})).exit, 1);
+    EXPECT_EQ(Slurp(file), before);
+}
+
 // ---- Interruption ----
 
 TEST_F(QvctlTest, InterruptDuringWriteClosesThePortAndExits130) {
