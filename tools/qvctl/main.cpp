@@ -45,7 +45,8 @@ constexpr char kExitCodeTable[] =
     "  4    time-out\n"
     "  130  interrupted (SIGINT or SIGTERM)\n";
 
-constexpr auto kPollInterval = std::chrono::milliseconds(8);
+// Short enough that a request's end is seen within a few milliseconds; a poll is an atomic read.
+constexpr auto kPollInterval = std::chrono::milliseconds(2);
 constexpr double kDefaultTimeoutS = 60;
 constexpr double kWriteTimeoutS = 600;
 
