@@ -1,5 +1,6 @@
 #include "orvixtool/devicelink/upgrade_dlg.h"
 
+#include "orvixtool/config/settings.h"
 #include "orvixtool/devicelink/pipe_bridge.h"
 #include "orvixtool/shell/command_guard.h"
 #include "orvixtool/shell/progress_look.h"
@@ -14,19 +15,34 @@ constexpr ColorRef kBlue = 0x00FF6633;
 }  // namespace
 
 CUpgradeDlgHttp::CUpgradeDlgHttp(IControls& controls, ITimers& timers, IPrompt& prompt,
-                                 IWebPrompt& web_prompt, ConnectionModel& connection)
+                                 IWebPrompt& web_prompt, ConnectionModel& connection, IQvLink* qv)
     : controls_(controls),
       timers_(timers),
       prompt_(prompt),
       connection_(connection),
       web_source_(prompt, web_prompt, database_path_),
       usb_write_(controls, timers, prompt, connection,
-                 [this](bool written) { OnWriteEnded(written); }) {
+                 [this](bool written) { OnWriteEnded(written); }),
+      qv_(qv) {
+    if (qv_ != nullptr) {
+        serial_search_ = std::make_unique<SerialSearch>(timers_, *qv_);
+        serial_info_ = std::make_unique<SerialDeviceInfo>(timers_, *qv_);
+        serial_write_ = std::make_unique<SerialDatabaseWrite>(
+            controls_, timers_, prompt_, connection_, *qv_,
+            [this](bool written) { OnSerialWriteEnded(written); });
+    }
     connection_.SetKind(kNoConnection);
     connection_.AddListener([this](const ConnectionModel& model) { OnConnectionChanged(model); });
 }
 
-CUpgradeDlgHttp::~CUpgradeDlgHttp() = default;
+CUpgradeDlgHttp::~CUpgradeDlgHttp() {
+    if (qv_ == nullptr) return;
+    serial_write_->Stop();
+    serial_search_->Cancel();
+    serial_info_->Cancel();
+    // Closing the port ends whatever request still runs on it.
+    CloseSerialPort();
+}
 
 bool CUpgradeDlgHttp::OnInitDialog() {
     SetProgressLook(controls_, kIdProgressConnect, {false, kWhite, kBlue, kBlue, kWhite});
@@ -60,19 +76,91 @@ void CUpgradeDlgHttp::OnTimer(unsigned id) {
                 connection_.SetKind(kUsbConnection);
                 if (main_ != nullptr) main_->SetConnectionLabel("USB");
                 ShowConnected();
+            } else if (qv_ != nullptr) {
+                StartSerialSearch();
             } else {
-                OnDisconnect();
-                controls_.SendMessage(kIdProgressConnect, kPbmSetPos, 0, 0);
-                prompt_.MessageBox(kConnectFailedText, "FAIL", kMbOk);
+                FailConnect();
             }
             break;
-        default: usb_write_.OnTimer(id); break;
+        case kTimerSerialClose:
+            timers_.KillTimer(kTimerSerialClose);
+            CloseSerialPort();
+            break;
+        default:
+            if (usb_write_.OnTimer(id)) break;
+            if (qv_ != nullptr) {
+                if (serial_write_->OnTimer(id) || serial_search_->OnTimer(id) ||
+                    serial_info_->OnTimer(id)) {
+                    break;
+                }
+            }
+            break;
     }
 }
 
 void CUpgradeDlgHttp::OnAutoConnect() {
+    // A port still open from the last connection is closed before the search.
+    CloseSerialPort();
     EnterState(State::Finding);
     timers_.SetTimer(kTimerProbe, 100);
+}
+
+void CUpgradeDlgHttp::FailConnect() {
+    if (qv_ != nullptr && main_ != nullptr) main_->SetConnectionLabel("NO CONNECTION");
+    OnDisconnect();
+    controls_.SendMessage(kIdProgressConnect, kPbmSetPos, 0, 0);
+    prompt_.MessageBox(kConnectFailedText, "FAIL", kMbOk);
+}
+
+void CUpgradeDlgHttp::StartSerialSearch() {
+    const auto order = SerialSearch::SearchOrder(qv_->ModelNames(), Settings().SerialModel());
+    serial_search_->Start(
+        order,
+        [this](const std::string& text) {
+            if (main_ != nullptr) main_->SetStatus(text);
+        },
+        [this](const std::optional<SerialSearch::Found>& found) {
+            if (found) {
+                ConnectSerialPort(found->port, found->model);
+            } else {
+                FailConnect();
+            }
+        });
+}
+
+bool CUpgradeDlgHttp::ConnectSerialPort(int port, const std::string& model) {
+    if (qv_ == nullptr || WriteRunning()) return false;
+    serial_search_->Cancel();
+    serial_info_->Cancel();
+    CloseSerialPort();
+    if (connection_.State() != State::Finding) EnterState(State::Finding);
+    if (qv_->OpenDevice(model, port) != 1) {
+        FailConnect();
+        return false;
+    }
+    open_port_ = port;
+    connection_.SetKind(kSerialConnection, port);
+    if (main_ != nullptr) {
+        main_->SetConnectionLabel("COM" + std::to_string(port));
+        main_->SetStatus("Reading the device on COM" + std::to_string(port));
+    }
+    Settings settings;
+    settings.SetSerialPort(port);
+    settings.SetSerialModel(model);
+    serial_facts_ = {};
+    serial_info_->Start(port, SerialDeviceInfo::What::kEverything,
+                        [this](const SerialDeviceFacts& facts) {
+                            serial_facts_ = facts;
+                            ShowConnected();
+                        });
+    return true;
+}
+
+void CUpgradeDlgHttp::CloseSerialPort() {
+    timers_.KillTimer(kTimerSerialClose);
+    if (open_port_ == 0 || qv_ == nullptr) return;
+    qv_->CloseDevice(open_port_);
+    open_port_ = 0;
 }
 
 void CUpgradeDlgHttp::ShowConnected() {
@@ -95,6 +183,7 @@ void CUpgradeDlgHttp::EnableButtons(bool connect, bool disconnect, bool update) 
 
 void CUpgradeDlgHttp::OnConnectionChanged(const ConnectionModel& model) {
     const char* status = nullptr;
+    std::string connected_status;
     switch (model.State()) {
         case State::NotConnected: return;
         case State::Finding:
@@ -103,6 +192,10 @@ void CUpgradeDlgHttp::OnConnectionChanged(const ConnectionModel& model) {
             break;
         case State::Connected:
             status = "Connected";
+            if (model.Kind() == kSerialConnection && !serial_facts_.Summary().empty()) {
+                connected_status = "Connected  " + serial_facts_.Summary();
+                status = connected_status.c_str();
+            }
             // A settings exchange holds the device: nothing else may start meanwhile.
             EnableButtons(false, !model.Busy(), !model.Busy());
             break;
@@ -110,6 +203,9 @@ void CUpgradeDlgHttp::OnConnectionChanged(const ConnectionModel& model) {
             status = "Disconnect";
             EnableButtons(true, false, false);
             controls_.SendMessage(kIdProgressConnect, kPbmSetPos, 0, 0);
+            // The serial port is closed a moment later, once the device has taken the last
+            // bytes sent.
+            if (open_port_ != 0) timers_.SetTimer(kTimerSerialClose, 50);
             break;
         case State::Updating:
             status = "Updating DB";
@@ -120,6 +216,7 @@ void CUpgradeDlgHttp::OnConnectionChanged(const ConnectionModel& model) {
 }
 
 bool CUpgradeDlgHttp::PrepareDatabaseFile() {
+    web_source_.SetSerialLink(connection_.Kind() == kSerialConnection);
     pending_ = web_source_.Prepare();
     return pending_.has_value();
 }
@@ -127,6 +224,10 @@ bool CUpgradeDlgHttp::PrepareDatabaseFile() {
 void CUpgradeDlgHttp::OnUpdateDatabase() {
     if (!PrepareDatabaseFile()) return;
     if (connection_.Kind() == kUsbConnection && StartUsbWrite()) return;  // reported at its end
+    if (connection_.Kind() == kSerialConnection && serial_write_ &&
+        serial_write_->Start(database_path_)) {
+        return;
+    }
     ReportPending(false);
 }
 
@@ -134,6 +235,19 @@ void CUpgradeDlgHttp::OnWriteEnded(bool written) {
     // Runs from the write thread's end message, outside any command: an internet failure of the
     // log is shown here.
     RunCommand(prompt_, [&] { ReportPending(written); });
+}
+
+void CUpgradeDlgHttp::OnSerialWriteEnded(bool written) {
+    OnWriteEnded(written);
+    if (!written || connection_.Kind() != kSerialConnection) return;
+    // The database version again, so that the owner sees the update took.
+    serial_info_->Start(open_port_, SerialDeviceInfo::What::kDatabaseVersion,
+                        [this](const SerialDeviceFacts& facts) {
+                            serial_facts_.database = facts.database;
+                            if (connection_.State() == State::Connected) {
+                                EnterState(State::Connected);
+                            }
+                        });
 }
 
 void CUpgradeDlgHttp::ReportPending(bool written) {
@@ -144,7 +258,8 @@ void CUpgradeDlgHttp::ReportPending(bool written) {
 }
 
 void CUpgradeDlgHttp::StopWrite() {
-    if (!usb_write_.Running()) return;
-    usb_write_.Stop();
+    if (!WriteRunning()) return;
+    if (usb_write_.Running()) usb_write_.Stop();
+    if (serial_write_ && serial_write_->Running()) serial_write_->Stop();
     RunCommand(prompt_, [&] { ReportPending(false); });
 }

@@ -10,6 +10,10 @@
 #include <string>
 
 #include "orvixtool/devicelink/connection_model.h"
+#include "orvixtool/devicelink/qv_link.h"
+#include "orvixtool/devicelink/serial_database_write.h"
+#include "orvixtool/devicelink/serial_device_info.h"
+#include "orvixtool/devicelink/serial_search.h"
 #include "orvixtool/devicelink/usb_database_write.h"
 #include "orvixtool/devicelink/web_database_source.h"
 #include "orvixtool/shell/dialog_host.h"
@@ -28,9 +32,12 @@ public:
         kIdProgressWrite = devod::UsbDatabaseWrite::kIdProgressWrite,
     };
     enum : unsigned {
-        kTimerStartup = 4096,      // 500 ms after start-up: connect
-        kTimerProbe = 4097,        // 100 ms after connect: probe
-        kTimerSerialWrite = 4098,  // steps of a write through the serial library
+        kTimerStartup = 4096,  // 500 ms after start-up: connect
+        kTimerProbe = 4097,    // 100 ms after connect: probe
+        kTimerSerialWrite = devod::SerialDatabaseWrite::kTimerSerialWrite,  // serial write steps
+        kTimerSerialSearch = devod::SerialSearch::kTimerSearch,  // polls the serial search
+        kTimerSerialClose = 4104,                                // closes the port 50 ms after
+        kTimerSerialInfo = devod::SerialDeviceInfo::kTimerInfo,  // reads versions and number
         kTimerWriteProgress = devod::UsbDatabaseWrite::kTimerWriteProgress,
         kTimerWriteDone = devod::UsbDatabaseWrite::kTimerWriteDone,
         kTimerWriteFailed = devod::UsbDatabaseWrite::kTimerWriteFailed,
@@ -44,8 +51,11 @@ public:
         "Cannot connect to Z31.\n\nPlease check the USB cable is connected to \n\nthe DOWNLOAD "
         "socket on the Z31 \n\nand the necessary USB driver is installed.";
 
+    // With `qv`, a device that is not found on USB is looked for on the serial ports through
+    // QVLib; without, the page knows USB alone.
     CUpgradeDlgHttp(devod::IControls& controls, devod::ITimers& timers, devod::IPrompt& prompt,
-                    devod::IWebPrompt& web_prompt, devod::ConnectionModel& connection);
+                    devod::IWebPrompt& web_prompt, devod::ConnectionModel& connection,
+                    devod::IQvLink* qv = nullptr);
     // Stops a running database write at its next block and waits for its thread.
     ~CUpgradeDlgHttp();
 
@@ -76,8 +86,19 @@ public:
     // The USB write of the database file path.
     bool StartUsbWrite() { return usb_write_.Start(database_path_); }
 
+    // Connects the device on a serial port as the given model (the owner's choice by hand, or
+    // what the search found): opens the port, reads the device's versions and serial number,
+    // then shows the connection. False, with the connect failure shown, when the port cannot be
+    // opened.
+    bool ConnectSerialPort(int port, const std::string& model);
+    bool SerialLinkAvailable() const { return qv_ != nullptr; }
+    // What was last read of the device on the serial port.
+    const devod::SerialDeviceFacts& SerialFacts() const { return serial_facts_; }
+
     // A database write runs (the Updating state).
-    bool WriteRunning() const { return usb_write_.Running(); }
+    bool WriteRunning() const {
+        return usb_write_.Running() || (serial_write_ && serial_write_->Running());
+    }
     // Stops a running write for good (the window is closing): the update log is told that the
     // file did not get into the device.
     void StopWrite();
@@ -89,6 +110,12 @@ private:
     void OnConnectionChanged(const devod::ConnectionModel& connection);
     void EnableButtons(bool connect, bool disconnect, bool update);
     void OnWriteEnded(bool written);
+    void OnSerialWriteEnded(bool written);
+    void StartSerialSearch();
+    // No device on either link: the failure message.
+    void FailConnect();
+    // Closes the serial port this page opened, now.
+    void CloseSerialPort();
     // Tells the source how the confirmed file's update ended, once.
     void ReportPending(bool written);
 
@@ -101,4 +128,12 @@ private:
     devod::WebDatabaseSource web_source_;
     devod::UsbDatabaseWrite usb_write_;
     std::optional<devod::ConfirmedDatabase> pending_;  // the file being written, for its report
+
+    // The serial link, when there is one.
+    devod::IQvLink* qv_;
+    std::unique_ptr<devod::SerialSearch> serial_search_;
+    std::unique_ptr<devod::SerialDeviceInfo> serial_info_;
+    std::unique_ptr<devod::SerialDatabaseWrite> serial_write_;
+    devod::SerialDeviceFacts serial_facts_;
+    int open_port_ = 0;  // the serial port this page opened, 0 when none
 };

@@ -18,8 +18,9 @@ UpgradePage::UpgradePage(IPrompt& prompt, ConnectionModel& connection, IWebPromp
     AddButton(1017, "Click here to update GPS database", 14, 107, 353, 42);
     AddProgress(1018, 14, 155, 354, 14);
 
-    logic_ = std::make_unique<CUpgradeDlgHttp>(
-        *this, *this, prompt, web_prompt != nullptr ? *web_prompt : web_prompt_, connection);
+    logic_ = std::make_unique<CUpgradeDlgHttp>(*this, *this, prompt,
+                                               web_prompt != nullptr ? *web_prompt : web_prompt_,
+                                               connection, &qv_link_);
     on_command = [this, &prompt](int id) { RunCommand(prompt, [&] { logic_->OnCommand(id); }); };
     on_timer = [this, &prompt](unsigned id) { RunCommand(prompt, [&] { logic_->OnTimer(id); }); };
     // The write thread's end messages run on this page's thread; queued calls to a page that

@@ -5,6 +5,7 @@
 #include <QFont>
 #include <memory>
 
+#include "orvixtool/devicelink/qv_link.h"
 #include "orvixtool/devicelink/upgrade_dlg.h"
 #include "orvixtool/shell/dialog_page.h"
 #include "orvixtool/web/qt_web_prompt.h"
@@ -24,6 +25,7 @@ public:
 
 private:
     QtWebPrompt web_prompt_;
+    QvLibLink qv_link_;  // the serial link, through QVLib
     std::unique_ptr<CUpgradeDlgHttp> logic_;
     QFont bold_font_;
 };

@@ -56,7 +56,7 @@ std::optional<ConfirmedDatabase> WebDatabaseSource::Prepare() {
             return std::nullopt;
         }
         try {
-            links = client.GetLinks(kCataloguePath);
+            links = client.GetLinks(serial_ ? kSerialCataloguePath : kCataloguePath);
         } catch (const PageError& error) {
             // A page the parser is not trusted with says nothing about the account: the owner
             // is told why and offered the file on the PC.
@@ -123,9 +123,10 @@ void WebDatabaseSource::Report(const ConfirmedDatabase& database, bool written) 
 bool WebDatabaseSource::ChooseLocalFile() {
     FileDialogRequest request;
     request.save = false;
-    request.filter = "hdr Files (*.hdr)|*.hdr|";
-    request.default_extension = "hdr";
-    request.initial_name = "*.hdr";
+    const std::string type = serial_ ? "mob" : "hdr";
+    request.filter = type + " Files (*." + type + ")|*." + type + "|";
+    request.default_extension = type;
+    request.initial_name = "*." + type;
     request.hide_read_only = true;
     std::optional<std::string> chosen = prompt_.FileDialog(request);
     if (!chosen) return false;

@@ -17,6 +17,8 @@ namespace devod {
 class WebDatabaseSource : public IDatabaseSource {
 public:
     static constexpr char kCataloguePath[] = "/kvshop/section.php?xSec=374";
+    // The catalogue of databases for devices on a serial port (".mob" files).
+    static constexpr char kSerialCataloguePath[] = "/kvshop/section.php?xSec=379";
     static constexpr char kWorkFile[] = "tmpDB";
     static constexpr char kCannotConnectServerText[] =
         "Cannot connect to server.\r\nPlease check your internet connection is working normally"
@@ -42,6 +44,10 @@ public:
     // The manual path: the open-file dialog and the owner's confirmation.
     bool ChooseLocalFile();
 
+    // For a device on a serial port: its catalogue and the ".mob" file type; otherwise the USB
+    // device's catalogue and ".hdr".
+    void SetSerialLink(bool serial) { serial_ = serial; }
+
 private:
     std::optional<ConfirmedDatabase> ManualPath(const std::string& email);
 
@@ -49,6 +55,7 @@ private:
     IWebPrompt& web_prompt_;
     std::string& database_path_;
     std::unique_ptr<CHttpClient> client_;  // the run's session, kept for the log
+    bool serial_ = false;
 };
 
 }  // namespace devod

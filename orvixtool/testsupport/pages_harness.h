@@ -23,9 +23,10 @@ using util::testing::TestClock;
 struct PagesHarness {
     // The pages are made in the program's order: the Upgrade page first, so that it shows a change
     // of the connection before the settings page does.
-    PagesHarness() {
-        upgrade =
-            std::make_unique<CUpgradeDlgHttp>(upgrade_controls, timers, prompt, prompt, connection);
+    // With `qv`, the Upgrade page also looks for the device on the serial ports through it.
+    explicit PagesHarness(IQvLink* qv = nullptr) {
+        upgrade = std::make_unique<CUpgradeDlgHttp>(upgrade_controls, timers, prompt, prompt,
+                                                    connection, qv);
         settings = std::make_unique<CUserSettingDlg>(settings_controls, prompt, connection);
     }
     // Runs both pages' initialisation and gives the Upgrade page the main window, as the program

@@ -44,6 +44,12 @@ QV_API int OpenDevice(const char* model_name, int port);
  * and discards the session's results. 1 when a session was closed, 0 when there was none. */
 QV_API int CloseDevice(int port);
 
+/* The models a port can be opened as, by index from 0: copies the name of the model at the index,
+ * zero-terminated and cut to size - 1 characters, into buffer and returns the name's full length;
+ * -1 for an index beyond the table, a null buffer or a size below 1. Index 0 reads "model.txt"
+ * of the current directory again (the built-in models without it), as OpenDevice does. */
+QV_API int GetModelName(int index, char* buffer, int size);
+
 /* ---- Command state, result and progress ---- */
 
 /* 0 no command since the port was opened (also: no session), 1 running, 2 finished. */

@@ -86,7 +86,8 @@ TEST_F(MainWindowTest, WithoutADeviceOnlyTheConnectButtonIsLeft) {
     ASSERT_TRUE(WaitForStartUp());
     EXPECT_EQ(prompt_.boxes[0].caption, "FAIL");
     EXPECT_EQ(Find<QLineEdit>(window_.get(), 1002)->text(), "Disconnect");
-    EXPECT_EQ(Find<QLineEdit>(window_.get(), 1001)->text(), "");
+    // Not on USB and not on any serial port either.
+    EXPECT_EQ(Find<QLineEdit>(window_.get(), 1001)->text(), "NO CONNECTION");
     EXPECT_TRUE(Find<QPushButton>(Upgrade(), 1009)->isEnabled());
     EXPECT_FALSE(Find<QPushButton>(Upgrade(), 1012)->isEnabled());
     EXPECT_FALSE(Find<QPushButton>(Upgrade(), 1017)->isEnabled());

@@ -103,6 +103,29 @@ TEST_F(SessionTest, ModelFileWithoutUsableRowsMakesEveryOpenFail) {
     EXPECT_EQ(OpenDevice("MINE", 7), 1);
 }
 
+TEST_F(SessionTest, ModelNamesComeFromTheModelFileOrTheBuiltInTable) {
+    InTempDir here;
+    auto names = [] {
+        std::vector<std::string> all;
+        char name[8];
+        for (int i = 0; GetModelName(i, name, sizeof name) >= 0; ++i) all.push_back(name);
+        return all;
+    };
+    const auto built_in = names();
+    ASSERT_EQ(built_in.size(), 12u);
+    EXPECT_EQ(built_in[5], "Z31STD");
+    std::ofstream("model.txt") << "MINE,ID,115200,115200\nA-LONGER-NAME,ID2,4800,115200\n";
+    // Names longer than the buffer are cut to its size.
+    EXPECT_EQ(names(), (std::vector<std::string>{"MINE", "A-LONGE"}));
+    char name[32];
+    EXPECT_EQ(GetModelName(1, name, sizeof name), 13);
+    EXPECT_STREQ(name, "A-LONGER-NAME");
+    EXPECT_EQ(GetModelName(2, name, sizeof name), -1);
+    EXPECT_EQ(GetModelName(-1, name, sizeof name), -1);
+    EXPECT_EQ(GetModelName(0, nullptr, 8), -1);
+    EXPECT_EQ(GetModelName(0, name, 0), -1);
+}
+
 TEST_F(SessionTest, RequestRunsUntilDoneAndReportsMeanwhile) {
     device.Answer("rvfw\r", kOk, 300);
     ASSERT_EQ(OpenDevice(kModel, 7), 1);

@@ -1,0 +1,249 @@
+// The Upgrade page with a serial link beside USB, against a scripted QVLib: the search after a USB
+// probe that finds nothing, the connection it makes, what the owner is shown, and how the port is
+// given back.
+#include <gtest/gtest.h>
+
+#include <memory>
+
+#include "orvixtool/config/settings.h"
+#include "orvixtool/testsupport/pages_harness.h"
+#include "orvixtool/testsupport/scripted_qv_link.h"
+#include "orvixtool/testsupport/simulated_usb_device.h"
+#include "orvixtool/testsupport/test_env.h"
+#include "sim/shop/z31shop.h"
+
+using namespace devod;
+using namespace devod::testing;
+
+namespace {
+
+using Reply = ScriptedQvLink::Reply;
+
+class SerialConnectTest : public ::testing::Test {
+protected:
+    SerialConnectTest() {
+        shop_.SetStatus(z31sim::kLoginPath, 500);
+        pages_.Initialise();
+    }
+    void TearDown() override { EXPECT_TRUE(prompt_.unexpected.empty()); }
+
+    // Fires the page's running timers, as the window would, until none of `ids` runs.
+    void RunTimers(std::initializer_list<unsigned> ids, int limit = 1000) {
+        for (int i = 0; i < limit; ++i) {
+            bool any = false;
+            for (unsigned id : ids) {
+                if (pages_.timers.IsRunning(id)) {
+                    upgrade_->OnTimer(id);
+                    any = true;
+                }
+            }
+            if (!any) return;
+        }
+        ADD_FAILURE() << "timers still running";
+    }
+    void StartUp() {
+        upgrade_->OnTimer(CUpgradeDlgHttp::kTimerStartup);
+        upgrade_->OnTimer(CUpgradeDlgHttp::kTimerProbe);
+        RunTimers({CUpgradeDlgHttp::kTimerSerialSearch, CUpgradeDlgHttp::kTimerSerialInfo});
+    }
+    // The update button with the shop out of reach, and a file picked on the PC instead.
+    void StartUpdateByHand(const std::string& path) {
+        prompt_.boxes.clear();
+        prompt_.AnswerLogin(LoginInput{"owner@example.com", "secret"});
+        prompt_.AnswerBox(kIdYes);  // "Cannot connect to server ... update manually?"
+        prompt_.AnswerFile(path);
+        prompt_.AnswerBox(kIdYes);  // "Are you sure?"
+        upgrade_->OnCommand(CUpgradeDlgHttp::kIdUpdateDatabase);
+    }
+    std::vector<std::string> Searches() const {
+        std::vector<std::string> s;
+        for (const auto& c : qv_.calls) {
+            if (c.rfind("ReqFindDevice", 0) == 0) s.push_back(c.substr(14));
+        }
+        return s;
+    }
+
+    webtest::ConfigHome home_;
+    // A shop whose login answers nonsense: the owner is offered a file on the PC.
+    z31sim::Shop shop_;
+    webtest::ScopedEnv web_host_{"DEVOD_WEB_HOST", "127.0.0.1"};
+    webtest::ScopedEnv web_port_{"DEVOD_WEB_PORT", std::to_string(shop_.Port())};
+    ScriptedQvLink qv_;
+    PagesHarness pages_{&qv_};
+    ScriptedPrompt& prompt_ = pages_.prompt;
+    FakeMainWindow& main_ = pages_.main;
+    std::unique_ptr<CUpgradeDlgHttp>& upgrade_ = pages_.upgrade;
+};
+
+TEST_F(SerialConnectTest, WithoutUsbTheSerialSearchConnectsTheFirstPortFoundAndShowsTheDevice) {
+    qv_.Script("ReqFindDevice Z31STD", {{.polls = 3, .found = {6, 9}}});
+    qv_.Script("ReqGetFWVersion", {{.text = "7.3.11122"}});
+    qv_.Script("ReqGetDBVersion", {{.text = "2031.02.7"}});
+    qv_.Script("ReqGetSerialNumber", {{.text = "Z31A0012345"}});
+    std::vector<std::string> statuses;
+    upgrade_->OnTimer(CUpgradeDlgHttp::kTimerStartup);
+    upgrade_->OnTimer(CUpgradeDlgHttp::kTimerProbe);
+    EXPECT_EQ(main_.status, "Searching the serial ports for Z21PRO");
+    // The window keeps running: the search is polled from a timer.
+    EXPECT_TRUE(pages_.timers.IsRunning(CUpgradeDlgHttp::kTimerSerialSearch));
+    RunTimers({CUpgradeDlgHttp::kTimerSerialSearch, CUpgradeDlgHttp::kTimerSerialInfo});
+
+    // Every model of the table in turn until one is found, then its first port.
+    EXPECT_EQ(Searches(), (std::vector<std::string>{"Z21PRO", "Z31STD"}));
+    EXPECT_EQ(qv_.opened, (std::vector<std::pair<std::string, int>>{{"Z31STD", 6}}));
+    EXPECT_EQ(pages_.connection.Kind(), kSerialConnection);
+    EXPECT_EQ(pages_.connection.Port(), 6);
+    EXPECT_EQ(pages_.connection.State(), ConnectionState::Connected);
+    EXPECT_EQ(main_.label, "COM6");
+    EXPECT_EQ(main_.status, "Connected  FW 7.3.11122  DB 2031.02.7  S/N Z31A0012345");
+    ASSERT_EQ(prompt_.boxes.size(), 1u);
+    EXPECT_EQ(prompt_.boxes[0].caption, "SUCCESS");
+    // The device in download mode already: no switch before the queries.
+    EXPECT_EQ(std::count(qv_.calls.begin(), qv_.calls.end(), "ReqSetDeviceDNMode"), 0);
+    // Remembered for the next start.
+    Settings settings;
+    EXPECT_EQ(settings.SerialPort(), 6);
+    EXPECT_EQ(settings.SerialModel(), "Z31STD");
+}
+
+TEST_F(SerialConnectTest, OnlyTheModelLastUsedIsSearchedForWhileTheTableHasIt) {
+    Settings().SetSerialModel("Z40PRO");
+    qv_.Script("ReqFindDevice Z40PRO", {{.found = {3}}});
+    StartUp();
+    EXPECT_EQ(Searches(), std::vector<std::string>{"Z40PRO"});
+    EXPECT_EQ(main_.label, "COM3");
+
+    // Not found: the failure, without a search for every other model.
+    upgrade_->OnCommand(CUpgradeDlgHttp::kIdDisconnect);
+    qv_.calls.clear();
+    qv_.Script("ReqFindDevice Z40PRO", {{.found = {}}});
+    upgrade_->OnCommand(CUpgradeDlgHttp::kIdConnect);
+    upgrade_->OnTimer(CUpgradeDlgHttp::kTimerProbe);
+    RunTimers({CUpgradeDlgHttp::kTimerSerialSearch});
+    EXPECT_EQ(Searches(), std::vector<std::string>{"Z40PRO"});
+    EXPECT_EQ(main_.label, "NO CONNECTION");
+
+    // A model the table no longer has: every model.
+    Settings().SetSerialModel("GONE");
+    EXPECT_EQ(SerialSearch::SearchOrder(qv_.models, Settings().SerialModel()), qv_.models);
+}
+
+TEST_F(SerialConnectTest, NothingOnEitherLinkShowsNoConnectionAndTheFailure) {
+    StartUp();
+    EXPECT_EQ(Searches(), (std::vector<std::string>{"Z21PRO", "Z31STD", "Z40PRO"}));
+    EXPECT_TRUE(qv_.opened.empty());
+    EXPECT_EQ(main_.label, "NO CONNECTION");
+    EXPECT_EQ(pages_.connection.State(), ConnectionState::Disconnected);
+    EXPECT_EQ(pages_.connection.Kind(), kNoConnection);
+    ASSERT_EQ(prompt_.boxes.size(), 1u);
+    EXPECT_EQ(prompt_.boxes[0].text, CUpgradeDlgHttp::kConnectFailedText);
+    EXPECT_EQ(prompt_.boxes[0].caption, "FAIL");
+
+    // No port to probe at all: the finder takes no search, and the failure follows at once.
+    ScriptedQvLink none;
+    for (const auto& m : none.models) none.Script("ReqFindDevice " + m, {{.accepted = false}});
+    PagesHarness other(&none);
+    other.Initialise();
+    other.upgrade->OnTimer(CUpgradeDlgHttp::kTimerStartup);
+    other.upgrade->OnTimer(CUpgradeDlgHttp::kTimerProbe);
+    EXPECT_FALSE(other.timers.IsRunning(CUpgradeDlgHttp::kTimerSerialSearch));
+    EXPECT_EQ(other.main.label, "NO CONNECTION");
+    ASSERT_EQ(other.prompt.boxes.size(), 1u);
+    EXPECT_EQ(other.prompt.boxes[0].caption, "FAIL");
+}
+
+TEST_F(SerialConnectTest, UsbWinsWhenBothLinksHaveADevice) {
+    SimulatedUsbDevice usb("both");
+    qv_.Script("ReqFindDevice Z21PRO", {{.found = {3}}});
+    StartUp();
+    EXPECT_TRUE(Searches().empty());
+    EXPECT_EQ(pages_.connection.Kind(), kUsbConnection);
+    EXPECT_EQ(main_.label, "USB");
+}
+
+TEST_F(SerialConnectTest, ADeviceInNormalOperationIsSwitchedBeforeItsVersionsAreRead) {
+    qv_.Script("ReqFindDevice Z21PRO", {{.found = {4}}});
+    qv_.Script("ReqGetDeviceMode", {{.mode = 1}});
+    qv_.Script("ReqGetDBVersion", {{.result = 2}});  // a query that fails leaves its value out
+    qv_.Script("ReqGetFWVersion", {{.text = "1.0"}});
+    StartUp();
+    const std::vector<std::string> expected = {"ReqGetDeviceMode", "ReqSetDeviceDNMode",
+                                               "ReqGetFWVersion", "ReqGetDBVersion",
+                                               "ReqGetSerialNumber"};
+    std::vector<std::string> requests;
+    for (const auto& c : qv_.calls) {
+        if (c.rfind("ReqGet", 0) == 0 || c == "ReqSetDeviceDNMode") requests.push_back(c);
+    }
+    EXPECT_EQ(requests, expected);
+    EXPECT_EQ(main_.status, "Connected  FW 1.0");
+}
+
+TEST_F(SerialConnectTest, DisconnectGivesThePortBackAfterFiftyMilliseconds) {
+    qv_.Script("ReqFindDevice Z21PRO", {{.found = {4}}});
+    StartUp();
+    upgrade_->OnCommand(CUpgradeDlgHttp::kIdDisconnect);
+    EXPECT_EQ(pages_.connection.State(), ConnectionState::Disconnected);
+    EXPECT_TRUE(qv_.closed.empty());
+    EXPECT_EQ(pages_.timers.running.at(CUpgradeDlgHttp::kTimerSerialClose), 50u);
+    upgrade_->OnTimer(CUpgradeDlgHttp::kTimerSerialClose);
+    EXPECT_EQ(qv_.closed, std::vector<int>{4});
+    EXPECT_FALSE(pages_.timers.IsRunning(CUpgradeDlgHttp::kTimerSerialClose));
+
+    // Connecting again right after a disconnection closes the port first, once.
+    qv_.closed.clear();
+    StartUp();
+    upgrade_->OnCommand(CUpgradeDlgHttp::kIdDisconnect);
+    upgrade_->OnCommand(CUpgradeDlgHttp::kIdConnect);
+    EXPECT_EQ(qv_.closed, std::vector<int>{4});
+}
+
+TEST_F(SerialConnectTest, TheOwnersChoiceByHandOpensThatPort) {
+    StartUp();  // nothing found
+    prompt_.boxes.clear();
+    ASSERT_TRUE(upgrade_->ConnectSerialPort(12, "Z40PRO"));
+    RunTimers({CUpgradeDlgHttp::kTimerSerialInfo});
+    EXPECT_EQ(main_.label, "COM12");
+    EXPECT_EQ(pages_.connection.State(), ConnectionState::Connected);
+    EXPECT_EQ(qv_.opened.back(), (std::pair<std::string, int>{"Z40PRO", 12}));
+
+    // A port that cannot be opened: the connect failure, and the port is not kept.
+    qv_.Script("OpenDevice", {{.accepted = false}});
+    prompt_.boxes.clear();
+    EXPECT_FALSE(upgrade_->ConnectSerialPort(13, "Z40PRO"));
+    EXPECT_EQ(pages_.connection.State(), ConnectionState::Disconnected);
+    ASSERT_EQ(prompt_.boxes.size(), 1u);
+    EXPECT_EQ(prompt_.boxes[0].caption, "FAIL");
+    EXPECT_EQ(qv_.closed, std::vector<int>{12});  // the earlier port was given back first
+}
+
+TEST_F(SerialConnectTest, ADatabaseUpdateOnTheSerialLinkOffersMobFilesAndWritesThroughTheLibrary) {
+    qv_.Script("ReqFindDevice Z21PRO", {{.found = {4}}});
+    StartUp();
+    StartUpdateByHand("/data/update.mob");
+    ASSERT_EQ(prompt_.file_requests.size(), 1u);
+    EXPECT_EQ(prompt_.file_requests[0].filter, "mob Files (*.mob)|*.mob|");
+    EXPECT_EQ(prompt_.file_requests[0].default_extension, "mob");
+    EXPECT_EQ(prompt_.file_requests[0].initial_name, "*.mob");
+    EXPECT_EQ(pages_.connection.State(), ConnectionState::Updating);
+    EXPECT_TRUE(upgrade_->WriteRunning());
+    qv_.Script("ReqGetDBVersion", {{.text = "2032.01.1"}});
+    RunTimers({CUpgradeDlgHttp::kTimerSerialWrite, CUpgradeDlgHttp::kTimerSerialInfo});
+    EXPECT_EQ(qv_.written_paths, std::vector<std::string>{"/data/update.mob"});
+    EXPECT_EQ(prompt_.boxes.back().text, "DB Upgrade : Completed!");
+    EXPECT_EQ(pages_.connection.State(), ConnectionState::Connected);
+    // The database version read again after the write.
+    EXPECT_NE(main_.status.find("DB 2032.01.1"), std::string::npos) << main_.status;
+}
+
+TEST_F(SerialConnectTest, ClosingThePageDuringASerialWriteClosesThePort) {
+    qv_.Script("ReqFindDevice Z21PRO", {{.found = {4}}});
+    StartUp();
+    qv_.Script("ReqWriteDB", {{.polls = 1000000}});
+    StartUpdateByHand("/data/update.mob");
+    for (int i = 0; i < 20; ++i) upgrade_->OnTimer(CUpgradeDlgHttp::kTimerSerialWrite);
+    ASSERT_TRUE(upgrade_->WriteRunning());
+    upgrade_.reset();
+    EXPECT_EQ(qv_.closed, std::vector<int>{4});
+}
+
+}  // namespace
