@@ -136,11 +136,18 @@ std::vector<ShopDatabase> DefaultShopDatabases() {
     };
 }
 
-std::string DatabaseHrefFor(const std::string& public_host, const ShopDatabase& db) {
-    return "http://" + public_host + kDatabaseDir + db.file + ".hdr";
+std::vector<ShopDatabase> DefaultSerialShopDatabases() {
+    return {
+        {"Z31 Serial UK 2026-12", "z31suk2612", 120000, 11},
+        {"Z31 Serial Europe 2026-12", "z31seu2612", 60000, 12},
+    };
 }
 
-CataloguePageParts BuildCatalogue(const ShopConfig& cfg, bool logged_in) {
+std::string DatabaseHrefFor(const std::string& public_host, const ShopDatabase& db, bool serial) {
+    return "http://" + public_host + kDatabaseDir + db.file + (serial ? ".mob" : ".hdr");
+}
+
+CataloguePageParts BuildCatalogue(const ShopConfig& cfg, bool logged_in, bool serial) {
     PageWriter page;
     page.Text(PageHead("Databases"));
     if (!logged_in) {
@@ -175,9 +182,11 @@ CataloguePageParts BuildCatalogue(const ShopConfig& cfg, bool logged_in) {
         "every month.\nTerms &amp; conditions apply.</p>\n"
         "<!-- one row per database -->\n"
         "<table class=\"dbs\">\n<tr><th>Database</th><th>Size</th></tr>\n");
-    for (std::size_t i = 0; i < cfg.databases.size(); ++i) {
-        const ShopDatabase& db = cfg.databases[i];
-        DatabaseRow(page, db, DatabaseHrefFor(cfg.public_host, db), static_cast<int>(i % 3));
+    const std::vector<ShopDatabase>& databases = serial ? cfg.serial_databases : cfg.databases;
+    for (std::size_t i = 0; i < databases.size(); ++i) {
+        const ShopDatabase& db = databases[i];
+        DatabaseRow(page, db, DatabaseHrefFor(cfg.public_host, db, serial),
+                    static_cast<int>(i % 3));
     }
     for (std::size_t n = 0; n < cfg.product_rows; ++n) ProductRow(page, n);
     page.Text(

@@ -15,9 +15,11 @@ struct CataloguePageParts {
 };
 
 std::string HtmlEscape(std::string_view s);
-std::string DatabaseHrefFor(const std::string& public_host, const ShopDatabase& db);
-// The logged-in page lists `databases`; a guest's page has the login form and no anchors.
-CataloguePageParts BuildCatalogue(const ShopConfig& cfg, bool logged_in);
+std::string DatabaseHrefFor(const std::string& public_host, const ShopDatabase& db,
+                            bool serial = false);
+// The logged-in page lists `databases` (with `serial`, `serial_databases` as ".mob" files); a
+// guest's page has the login form and no anchors.
+CataloguePageParts BuildCatalogue(const ShopConfig& cfg, bool logged_in, bool serial = false);
 
 std::string LoginOkPage(const std::string& email);
 std::string LoginFailedPage();

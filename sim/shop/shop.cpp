@@ -29,15 +29,17 @@ void Validate(const ShopConfig& cfg) {
     if (cfg.port < 0 || cfg.port > 65535) fail("port out of range");
     if (!IsTokenText(cfg.public_host, ".-_[]:")) fail("bad public host '" + cfg.public_host + "'");
     if (!IsTokenText(cfg.cookie_name, "_-")) fail("bad cookie name '" + cfg.cookie_name + "'");
-    std::set<std::string> files;
-    for (const ShopDatabase& db : cfg.databases) {
-        if (db.name.empty() || db.name.find_first_of("<>&\"\r\n") != std::string::npos ||
-            Trim(db.name) != db.name) {
-            fail("bad database name '" + db.name + "'");
+    for (const auto* list : {&cfg.databases, &cfg.serial_databases}) {
+        std::set<std::string> files;
+        for (const ShopDatabase& db : *list) {
+            if (db.name.empty() || db.name.find_first_of("<>&\"\r\n") != std::string::npos ||
+                Trim(db.name) != db.name) {
+                fail("bad database name '" + db.name + "'");
+            }
+            if (!IsTokenText(db.file, "._-")) fail("bad database file '" + db.file + "'");
+            if (!files.insert(db.file).second) fail("database file '" + db.file + "' twice");
+            if (db.size == 0) fail("database '" + db.file + "' is empty");
         }
-        if (!IsTokenText(db.file, "._-")) fail("bad database file '" + db.file + "'");
-        if (!files.insert(db.file).second) fail("database file '" + db.file + "' twice");
-        if (db.size == 0) fail("database '" + db.file + "' is empty");
     }
     if (cfg.product_rows > kMaxProductRows) fail("too many product rows");
 }
@@ -71,8 +73,11 @@ struct Shop::Impl {
         Validate(cfg);
         for (const ShopDatabase& db : cfg.databases)
             files[db.file] = MakeDatabaseFile(db.size, db.seed);
+        for (const ShopDatabase& db : cfg.serial_databases)
+            serial_files[db.file] = MakeDatabaseFile(db.size, db.seed);
         guest_page = BuildCatalogue(cfg, false).html;
         member_page = BuildCatalogue(cfg, true);
+        member_serial_page = BuildCatalogue(cfg, true, /*serial=*/true);
         rng.seed(std::random_device{}());
         server = std::make_unique<HttpServer>(
             cfg.port, [this](const HttpRequest& req) { return Handle(req); },
@@ -101,9 +106,11 @@ struct Shop::Impl {
     }
 
     const ShopConfig cfg;
-    std::map<std::string, std::string> files;  // file name -> bytes
+    std::map<std::string, std::string> files;         // file name -> bytes (".hdr")
+    std::map<std::string, std::string> serial_files;  // file name -> bytes (".mob")
     std::string guest_page;
     CataloguePageParts member_page;
+    CataloguePageParts member_serial_page;
 
     mutable std::mutex mu;
     std::mt19937_64 rng;
@@ -191,9 +198,10 @@ HttpResponse Shop::Impl::Route(const HttpRequest& req, const std::string& cookie
             resp.body = LoginFailedPage();
         }
         logins.push_back(std::move(attempt));
-    } else if (get && t == kCataloguePath) {
+    } else if (get && (t == kCataloguePath || t == kSerialCataloguePath)) {
         bool member = !token.empty() && sessions.count(token) > 0;
-        resp.body = member ? member_page.html : guest_page;
+        const CataloguePageParts& page = t == kCataloguePath ? member_page : member_serial_page;
+        resp.body = member ? page.html : guest_page;
     } else if (get && t == kForgottenPasswordPath) {
         resp.body = ForgottenPasswordPage();
     } else if (post && t == kUpdateLogPath) {
@@ -212,11 +220,12 @@ HttpResponse Shop::Impl::Route(const HttpRequest& req, const std::string& cookie
         }
         resp.content_type = "text/plain";
         resp.body = "OK\n";
-    } else if (get && t.starts_with(kDatabaseDir) && t.ends_with(".hdr")) {
+    } else if (get && t.starts_with(kDatabaseDir) && (t.ends_with(".hdr") || t.ends_with(".mob"))) {
         std::string name =
             t.substr(sizeof kDatabaseDir - 1, t.size() - (sizeof kDatabaseDir - 1) - 4);
-        auto it = files.find(name);
-        if (it == files.end()) {
+        const auto& served = t.ends_with(".hdr") ? files : serial_files;
+        auto it = served.find(name);
+        if (it == served.end()) {
             resp.status = 404;
             resp.body = StatusPage(404);
         } else {
@@ -237,16 +246,20 @@ int Shop::Port() const { return impl_->server->Port(); }
 std::string Shop::BaseUrl() const { return "http://127.0.0.1:" + std::to_string(Port()); }
 const ShopConfig& Shop::Config() const { return impl_->cfg; }
 
-std::string Shop::CataloguePage(bool logged_in) const {
-    return logged_in ? impl_->member_page.html : impl_->guest_page;
+std::string Shop::CataloguePage(bool logged_in, bool serial) const {
+    if (!logged_in) return impl_->guest_page;
+    return serial ? impl_->member_serial_page.html : impl_->member_page.html;
 }
-std::vector<CatalogueLink> Shop::CatalogueLinks() const { return impl_->member_page.links; }
-std::string Shop::DatabaseHref(const ShopDatabase& db) const {
-    return DatabaseHrefFor(impl_->cfg.public_host, db);
+std::vector<CatalogueLink> Shop::CatalogueLinks(bool serial) const {
+    return serial ? impl_->member_serial_page.links : impl_->member_page.links;
 }
-std::string Shop::DatabaseBytes(const std::string& file) const {
-    auto it = impl_->files.find(file);
-    return it == impl_->files.end() ? "" : it->second;
+std::string Shop::DatabaseHref(const ShopDatabase& db, bool serial) const {
+    return DatabaseHrefFor(impl_->cfg.public_host, db, serial);
+}
+std::string Shop::DatabaseBytes(const std::string& file, bool serial) const {
+    const auto& served = serial ? impl_->serial_files : impl_->files;
+    auto it = served.find(file);
+    return it == served.end() ? "" : it->second;
 }
 
 std::vector<ShopRequest> Shop::Requests() const {

@@ -26,6 +26,9 @@ struct ShopDatabase {
 };
 
 std::vector<ShopDatabase> DefaultShopDatabases();
+// The databases for devices on a serial port, listed on the second catalogue and served as
+// /kvdb/<file>.mob.
+std::vector<ShopDatabase> DefaultSerialShopDatabases();
 
 // Invalid values make Shop's constructor throw std::invalid_argument.
 struct ShopConfig {
@@ -33,6 +36,7 @@ struct ShopConfig {
     std::string public_host = "127.0.0.1";  // host name in database links, without a port
     std::vector<ShopAccount> accounts = {{"owner@example.com", "secret"}};
     std::vector<ShopDatabase> databases = DefaultShopDatabases();
+    std::vector<ShopDatabase> serial_databases = DefaultSerialShopDatabases();
     std::string cookie_name = "PHPSESSID";
     std::string log_file;  // when set, each update log body is appended to it as one line
     // Product rows added to the logged-in catalogue after the databases (a picture, nested divs,
@@ -94,8 +98,9 @@ inline constexpr char kLoginPath[] = "/kvshop/customer.php?xCmd=login";
 inline constexpr char kLogoutPath[] = "/kvshop/customer.php?xCmd=logout";
 inline constexpr char kForgottenPasswordPath[] = "/kvshop/customer.php?xCmd=fpshow";
 inline constexpr char kCataloguePath[] = "/kvshop/section.php?xSec=374";
+inline constexpr char kSerialCataloguePath[] = "/kvshop/section.php?xSec=379";  // ".mob" files
 inline constexpr char kUpdateLogPath[] = "/z31updatelogs/logger.php";
-inline constexpr char kDatabaseDir[] = "/kvdb/";  // + <file>.hdr
+inline constexpr char kDatabaseDir[] = "/kvdb/";  // + <file>.hdr, or <file>.mob
 
 // Fault knobs take a path: a full request target ("/kvshop/customer.php?xCmd=login"), a bare
 // path ("/kvshop/customer.php") or kAllPaths. For one request a knob set for its full target
@@ -118,11 +123,14 @@ public:
     std::string BaseUrl() const;  // "http://127.0.0.1:<port>"
     const ShopConfig& Config() const;
 
-    // Catalogue contents, exactly as served.
-    std::string CataloguePage(bool logged_in) const;
-    std::vector<CatalogueLink> CatalogueLinks() const;       // anchors of the logged-in page
-    std::string DatabaseHref(const ShopDatabase& db) const;  // http://<public_host>/kvdb/<file>.hdr
-    std::string DatabaseBytes(const std::string& file) const;  // "" for an unknown file
+    // Catalogue contents, exactly as served; with `serial`, those of the ".mob" catalogue.
+    std::string CataloguePage(bool logged_in, bool serial = false) const;
+    // Anchors of the logged-in page.
+    std::vector<CatalogueLink> CatalogueLinks(bool serial = false) const;
+    // http://<public_host>/kvdb/<file>.hdr, or .mob
+    std::string DatabaseHref(const ShopDatabase& db, bool serial = false) const;
+    // "" for an unknown file
+    std::string DatabaseBytes(const std::string& file, bool serial = false) const;
 
     // Observations.
     std::vector<ShopRequest> Requests() const;

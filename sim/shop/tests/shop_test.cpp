@@ -124,6 +124,29 @@ TEST_F(ShopTest, CatalogueWithSessionListsExactlyTheReportedLinks) {
                              {"Z31 UK 2026-11", "http://127.0.0.1/kvdb/z31uk2611.hdr"}}));
 }
 
+TEST_F(ShopTest, SerialCatalogueListsMobFilesServedBesideTheHdrOnes) {
+    const std::string cookie = CookieHeader(LogIn());
+    Reply page = Get(kSerialCataloguePath, cookie);
+    ASSERT_EQ(page.body, shop_.CataloguePage(true, /*serial=*/true));
+    EXPECT_NE(page.body, shop_.CataloguePage(true));
+    EXPECT_EQ(Get(kSerialCataloguePath).body, shop_.CataloguePage(false));  // guests: the form
+    std::vector<std::string> hrefs;
+    for (const CatalogueLink& link : FindAnchors(page.body)) {
+        if (link.href.find("/kvdb/") != std::string::npos) hrefs.push_back(link.href);
+    }
+    EXPECT_EQ(hrefs, (std::vector<std::string>{"http://127.0.0.1/kvdb/z31suk2612.mob",
+                                               "http://127.0.0.1/kvdb/z31seu2612.mob"}));
+    for (const ShopDatabase& db : shop_.Config().serial_databases) {
+        Reply r = Get(std::string(kDatabaseDir) + db.file + ".mob");
+        ASSERT_TRUE(r.complete) << db.file;
+        EXPECT_EQ(r.body, MakeDatabaseFile(db.size, db.seed));
+        EXPECT_EQ(r.body, shop_.DatabaseBytes(db.file, /*serial=*/true));
+        // Each file under its own extension only.
+        EXPECT_EQ(Get(std::string(kDatabaseDir) + db.file + ".hdr").status, 404);
+    }
+    EXPECT_EQ(Get(std::string(kDatabaseDir) + "z31uk2612.mob").status, 404);
+}
+
 TEST(ShopCatalogueTest, ProductRowsMakeAPageOfRealSizeWithEveryAnchorReported) {
     ShopConfig cfg;
     cfg.product_rows = 1000;

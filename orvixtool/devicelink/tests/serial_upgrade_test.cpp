@@ -1,0 +1,176 @@
+// A whole database update of a device on a serial port: the page logic with the real QVLib,
+// against the simulated device on a pseudo-terminal and the shop stand-in. The page's timers are
+// fired by hand, faster than the window would, while the library works in real time.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <filesystem>
+#include <memory>
+#include <thread>
+
+#include "orvixtool/config/settings.h"
+#include "orvixtool/testsupport/pages_harness.h"
+#include "orvixtool/testsupport/test_env.h"
+#include "qvlib/session/qvlib.h"
+#include "sim/shop/z31shop.h"
+#include "sim/z31sim.h"
+
+using namespace devod;
+using namespace devod::testing;
+using namespace std::chrono_literals;
+
+namespace {
+
+constexpr int kPort = 9;
+
+// A small file for the updates that run to their end, a large one for a write that is cut.
+z31sim::ShopConfig ShopWithSerialDatabases() {
+    z31sim::ShopConfig cfg;
+    cfg.serial_databases = {{"Z31 Serial small", "small", 12000, 21},
+                            {"Z31 Serial large", "large", 120000, 22}};
+    return cfg;
+}
+
+class SerialUpgradeTest : public ::testing::Test {
+protected:
+    SerialUpgradeTest() {
+        z31sim::DeviceConfig cfg;
+        cfg.port_number = kPort;
+        cfg.nmea_baud = 115200;
+        cfg.command_baud = 115200;
+        cfg.start_mode = z31sim::Mode::Normal;
+        cfg.nmea_period_ms = 100;
+        cfg.device_id = "Z40P012";
+        cfg.db_version = "2026.11.1";
+        device_ = std::make_unique<z31sim::Device>(ports_.path(), cfg);
+        device_->SetPacedReception(false);
+        Settings().SetSerialModel("Z40PRO");
+        pages_.Initialise();
+    }
+    ~SerialUpgradeTest() override { EXPECT_TRUE(pages_.prompt.unexpected.empty()); }
+
+    // Fires the running timers among `ids` every few milliseconds until none runs or `limit`.
+    bool RunTimers(std::initializer_list<unsigned> ids, std::chrono::milliseconds limit = 30s) {
+        const auto until = std::chrono::steady_clock::now() + limit;
+        while (std::chrono::steady_clock::now() < until) {
+            bool any = false;
+            for (unsigned id : ids) {
+                if (pages_.timers.IsRunning(id)) {
+                    pages_.upgrade->OnTimer(id);
+                    any = true;
+                }
+            }
+            if (!any) return true;
+            std::this_thread::sleep_for(5ms);
+        }
+        return false;
+    }
+    void Connect() {
+        pages_.upgrade->OnTimer(CUpgradeDlgHttp::kTimerStartup);
+        pages_.upgrade->OnTimer(CUpgradeDlgHttp::kTimerProbe);
+        ASSERT_TRUE(
+            RunTimers({CUpgradeDlgHttp::kTimerSerialSearch, CUpgradeDlgHttp::kTimerSerialInfo}));
+        ASSERT_EQ(pages_.connection.Kind(), kSerialConnection);
+        pages_.prompt.boxes.clear();
+    }
+    // The update button: log in, choose `db` from the serial catalogue, confirm the upload.
+    void StartUpdate(const z31sim::ShopDatabase& db) {
+        const std::string href = shop_.DatabaseHref(db, /*serial=*/true);
+        pages_.prompt.choose_database =
+            [href](const LinkList& links) -> std::optional<std::string> {
+            for (const LinkEntry& link : links) {
+                if (link.href == href) return link.text;
+            }
+            return std::string("(not offered)");
+        };
+        pages_.prompt.AnswerLogin(LoginInput{"owner@example.com", "secret"});
+        pages_.prompt.AnswerBox(kIdYes);  // "Upload now?"
+        pages_.upgrade->OnCommand(CUpgradeDlgHttp::kIdUpdateDatabase);
+    }
+
+    webtest::ConfigHome home_;
+    webtest::TempDir work_;
+    webtest::ScopedCwd cwd_{work_.path()};  // "tmpDB" lands here
+    z31sim::Shop shop_{ShopWithSerialDatabases()};
+    webtest::ScopedEnv web_host_{"DEVOD_WEB_HOST", "127.0.0.1"};
+    webtest::ScopedEnv web_port_{"DEVOD_WEB_PORT", std::to_string(shop_.Port())};
+    z31sim::PortDir ports_;
+    webtest::ScopedEnv port_dir_{"QVLIB_PORT_DIR", ports_.path()};
+    std::unique_ptr<z31sim::Device> device_;
+    QvLibLink qv_;
+    PagesHarness pages_{&qv_};
+};
+
+TEST_F(SerialUpgradeTest, FromTheButtonToCompletedWithTheDatabaseReceivedByteForByte) {
+    Connect();
+    EXPECT_EQ(pages_.main.label, "COM9");
+    EXPECT_NE(pages_.main.status.find("DB 2026.11.1"), std::string::npos) << pages_.main.status;
+
+    const z31sim::ShopDatabase& db = shop_.Config().serial_databases.front();
+    StartUpdate(db);
+    // The serial catalogue was read, and the owner chose from its ".mob" files.
+    bool serial_catalogue = false;
+    for (const auto& request : shop_.Requests()) {
+        serial_catalogue |= request.target == z31sim::kSerialCataloguePath;
+    }
+    EXPECT_TRUE(serial_catalogue);
+    ASSERT_EQ(pages_.connection.State(), ConnectionState::Updating);
+    ASSERT_TRUE(
+        RunTimers({CUpgradeDlgHttp::kTimerSerialWrite, CUpgradeDlgHttp::kTimerSerialInfo}, 60s));
+    ASSERT_FALSE(pages_.prompt.boxes.empty());
+    EXPECT_EQ(pages_.prompt.boxes.back().text, "DB Upgrade : Completed!");
+    EXPECT_EQ(pages_.prompt.boxes.back().caption, "COMPLETE");
+    EXPECT_EQ(pages_.connection.State(), ConnectionState::Connected);
+    EXPECT_EQ(device_->ReceivedImage(z31sim::Area::Database),
+              shop_.DatabaseBytes(db.file, /*serial=*/true));
+    // The update log heard of the written file.
+    ASSERT_FALSE(shop_.LogRecords().empty());
+    EXPECT_EQ(shop_.LogRecords().back().result, "SUCCESS");
+}
+
+TEST_F(SerialUpgradeTest, AFailingEraseEndsInTheRetryMessage) {
+    Connect();
+    device_->SetEraseAnswers(false);
+    StartUpdate(shop_.Config().serial_databases.front());
+    ASSERT_TRUE(RunTimers({CUpgradeDlgHttp::kTimerSerialWrite}, 60s));
+    ASSERT_FALSE(pages_.prompt.boxes.empty());
+    EXPECT_EQ(pages_.prompt.boxes.back().text, "Error : DB write fail   \n\n  Retry to download!");
+    EXPECT_EQ(pages_.connection.State(), ConnectionState::Disconnected);
+    EXPECT_TRUE(device_->ReceivedImage(z31sim::Area::Database).empty());
+    // The port is given back 50 ms later.
+    ASSERT_TRUE(pages_.timers.IsRunning(CUpgradeDlgHttp::kTimerSerialClose));
+    pages_.upgrade->OnTimer(CUpgradeDlgHttp::kTimerSerialClose);
+    EXPECT_EQ(IsDeviceOpened(kPort), 0);
+}
+
+TEST_F(SerialUpgradeTest, AChecksumErrorVerdictEndsInTheRetryMessage) {
+    Connect();
+    device_->SetWriteVerdict(z31sim::WriteVerdict::CheckSumErr);
+    StartUpdate(shop_.Config().serial_databases.front());
+    ASSERT_TRUE(RunTimers({CUpgradeDlgHttp::kTimerSerialWrite}, 60s));
+    ASSERT_FALSE(pages_.prompt.boxes.empty());
+    EXPECT_EQ(pages_.prompt.boxes.back().text, "Error : DB write fail   \n\n  Retry to download!");
+    EXPECT_EQ(pages_.prompt.boxes.back().caption, "ERROR");
+    EXPECT_EQ(pages_.connection.State(), ConnectionState::Disconnected);
+}
+
+TEST_F(SerialUpgradeTest, ClosingThePageDuringTheWriteEndsItAndGivesThePortBack) {
+    Connect();
+    device_->SetPacedReception(true);  // some 11 s for the file at the line speed
+    StartUpdate(shop_.Config().serial_databases.back());
+    const auto until = std::chrono::steady_clock::now() + 20s;
+    while (device_->ReceivedImage(z31sim::Area::Database).size() < 8192 &&
+           std::chrono::steady_clock::now() < until) {
+        for (unsigned id : {CUpgradeDlgHttp::kTimerSerialWrite}) {
+            if (pages_.timers.IsRunning(id)) pages_.upgrade->OnTimer(id);
+        }
+        std::this_thread::sleep_for(5ms);
+    }
+    ASSERT_TRUE(pages_.upgrade->WriteRunning());
+    pages_.upgrade.reset();
+    EXPECT_EQ(IsDeviceOpened(kPort), 0);
+    EXPECT_LT(device_->ReceivedImage(z31sim::Area::Database).size(),
+              shop_.Config().serial_databases.back().size);
+}
+
+}  // namespace
