@@ -8,7 +8,18 @@
 # Every wait is bounded; a step that fails is named together with its log (the logs stay in
 # <build>/run-logs/), and the exit code is not 0. Every process started here is stopped on every
 # way out, Ctrl-C and SIGTERM included. DEVOD_BUILD_DIR names the build folder (default: build).
+#
+# With --serial the device is the serial simulator (z31sim, a Z31STD on COM3 of a port folder
+# that QVLIB_PORT_DIR names) and nothing is on USB: DevodTool finds it through QVLib's finder and
+# updates it from the shop's ".mob" catalogue.
 set -Eeuo pipefail
+serial=0
+for arg in "$@"; do
+    case "$arg" in
+        --serial) serial=1 ;;
+        *) echo "usage: $0 [--serial]" >&2; exit 2 ;;
+    esac
+done
 trap 'echo "run: line $LINENO: \"$BASH_COMMAND\" failed (exit $?)" >&2' ERR
 cd "$(dirname "$0")/.."
 root="$PWD"
@@ -72,13 +83,26 @@ wait_for_line() {  # pid, file, text, what
     fail "$4 did not start within 10 s" "$2"
 }
 
-# A device with a settings record (km/h, 12-hour clock, UTC-9, warning 20 s), five user speeds and
-# a few user points to export.
-sim_log="$logs/z31usbsim.log"
-"$build/sim/usb/z31usbsim" --socket "$Z31_USB_SOCKET" --settings 000100018903 \
-    --speeds 50,60,70,80,90 --points 5 > "$sim_log" 2>&1 < /dev/null &
-sim_pid=$!
-wait_for_line "$sim_pid" "$sim_log" "listening on" "the USB simulator (z31usbsim)"
+if [ "$serial" -eq 1 ]; then
+    # A Z31STD in normal operation on COM3, taking the host's bytes at the line speed; the USB
+    # socket names nothing, so the USB probe finds no device.
+    export QVLIB_PORT_DIR="$work/ports"
+    mkdir -p "$QVLIB_PORT_DIR"
+    sim_log="$logs/z31sim.log"
+    "$build/sim/z31sim" --port-dir "$QVLIB_PORT_DIR" --port 3 --mode normal --pacing on \
+        --points 5 > "$sim_log" 2>&1 < /dev/null &
+    sim_pid=$!
+    wait_for_line "$sim_pid" "$sim_log" "device on" "the serial simulator (z31sim)"
+    export DEVOD_SERIAL_DEMO=1
+else
+    # A device with a settings record (km/h, 12-hour clock, UTC-9, warning 20 s), five user speeds
+    # and a few user points to export.
+    sim_log="$logs/z31usbsim.log"
+    "$build/sim/usb/z31usbsim" --socket "$Z31_USB_SOCKET" --settings 000100018903 \
+        --speeds 50,60,70,80,90 --points 5 > "$sim_log" 2>&1 < /dev/null &
+    sim_pid=$!
+    wait_for_line "$sim_pid" "$sim_log" "listening on" "the USB simulator (z31usbsim)"
+fi
 
 # The web shop on a free local port; DevodTool finds it through DEVOD_WEB_HOST and DEVOD_WEB_PORT.
 shop_log="$logs/z31shop.log"

@@ -7,7 +7,9 @@
 # Every wait is bounded. When a step fails the script says which, names the log to read
 # (<folder>/logs/xvfb.log, <folder>/logs/devodtool.log) and exits with 1; on every way out,
 # including Ctrl-C and SIGTERM, it stops the virtual display and DevodTool first.
-# DEVODTOOL names the program (default: build/bin/DevodTool of this checkout).
+# DEVODTOOL names the program (default: build/bin/DevodTool of this checkout). With
+# DEVOD_SERIAL_DEMO=1 the device is on a serial port (QVLIB_PORT_DIR): the search for it takes
+# longer and the update chooses from the ".mob" catalogue.
 set -Eeuo pipefail
 # DevodTool runs in the current folder (its work file "tmpDB" lands there).
 tool="${DEVODTOOL:-$(cd "$(dirname "$0")/.." && pwd)/build/bin/DevodTool}"
@@ -107,11 +109,15 @@ window="$found"
 [ -n "$window" ] || fail "DevodTool did not open its window within 60 s" "$tool_log"
 
 # The tool connects 500 ms after start and says so in a box: "SUCCESS" (empty text) or "FAIL".
-find_window '^(SUCCESS|FAIL)$' 20
+# A serial search probes the ports for one model after the other, a few seconds each.
+serial_demo="${DEVOD_SERIAL_DEMO:-0}"
+connect_wait=20
+[ "$serial_demo" = 1 ] && connect_wait=120
+find_window '^(SUCCESS|FAIL)$' "$connect_wait"
 box="$found"
-[ -n "$box" ] || fail "DevodTool showed no connect result within 20 s" "$tool_log"
+[ -n "$box" ] || fail "DevodTool showed no connect result within $connect_wait s" "$tool_log"
 if [ "$(x xdotool getwindowname "$box")" = "FAIL" ]; then
-    fail "DevodTool did not find the simulated device on $Z31_USB_SOCKET" "$tool_log"
+    fail "DevodTool did not find the simulated device" "$tool_log"
 fi
 x xdotool windowactivate --sync "$box" 2>/dev/null || true
 x xdotool key --clearmodifiers Return
@@ -150,8 +156,11 @@ select="$found"
 [ -n "$select" ] || fail "the database choice did not open within 30 s (login or catalogue failed)" \
     "$tool_log"
 x xdotool windowactivate --sync "$select" 2>/dev/null || true
-# The catalogue offers "Z31 UK 2026-11" as its eighth entry.
-for _ in $(seq 8); do x xdotool key Down; done
+# The catalogue offers "Z31 UK 2026-11" as its eighth entry; the serial catalogue offers its
+# first ".mob" database as its sixth.
+downs=8
+[ "$serial_demo" = 1 ] && downs=6
+for _ in $(seq "$downs"); do x xdotool key Down; done
 sleep 0.3
 grab "$select" "$out/select-database.png"
 x xdotool key Return

@@ -101,10 +101,12 @@ void SerialDatabaseWrite::Succeed() {
     timers_.KillTimer(kTimerSerialWrite);
     running_ = false;
     connection_.SetState(ConnectionState::Connected);
+    // The end is reported before the owner is told, as on USB: the update log hears of the
+    // written file even when the program is closed while the box is open.
+    if (on_end_) on_end_(true);
     prompt_.MessageBox(kCompletedText, "COMPLETE", kMbOk);
     controls_.SendMessage(kIdProgressWrite, kPbmSetPos, 0, 0);
     step_ = kStepModeCheck;
-    if (on_end_) on_end_(true);
 }
 
 void SerialDatabaseWrite::Fail(bool started) {
@@ -113,8 +115,8 @@ void SerialDatabaseWrite::Fail(bool started) {
     running_ = false;
     connection_.Disconnect();
     controls_.SendMessage(kIdProgressWrite, kPbmSetPos, 0, 0);
-    prompt_.MessageBox(kWriteFailedText, "ERROR", kMbOk);
     if (started && on_end_) on_end_(false);
+    prompt_.MessageBox(kWriteFailedText, "ERROR", kMbOk);
 }
 
 void SerialDatabaseWrite::Stop() {

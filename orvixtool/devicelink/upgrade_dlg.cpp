@@ -156,6 +156,21 @@ bool CUpgradeDlgHttp::ConnectSerialPort(int port, const std::string& model) {
     return true;
 }
 
+void CUpgradeDlgHttp::ChooseSerialPortByHand() {
+    if (qv_ == nullptr || WriteRunning() || connection_.State() == State::Finding) return;
+    Settings settings;
+    SerialChoice initial{settings.SerialPort().value_or(1), settings.SerialModel().value_or("")};
+    const auto choice = prompt_.ChooseSerialPort(qv_->ModelNames(), initial);
+    if (!choice) return;
+    ConnectSerialPort(choice->port, choice->model);
+}
+
+std::string CUpgradeDlgHttp::DeviceLine() const {
+    if (connection_.Kind() != kSerialConnection) return "";
+    const std::string facts = serial_facts_.Summary();
+    return "COM" + std::to_string(connection_.Port()) + (facts.empty() ? "" : ": " + facts);
+}
+
 void CUpgradeDlgHttp::CloseSerialPort() {
     timers_.KillTimer(kTimerSerialClose);
     if (open_port_ == 0 || qv_ == nullptr) return;

@@ -91,6 +91,11 @@ public:
     // then shows the connection. False, with the connect failure shown, when the port cannot be
     // opened.
     bool ConnectSerialPort(int port, const std::string& model);
+    // The owner names the port and model (the main window's context menu); offered with the last
+    // ones used. Nothing happens while a write runs or when the owner cancels.
+    void ChooseSerialPortByHand();
+    // A line for the About box on the device connected over a serial port; empty otherwise.
+    std::string DeviceLine() const;
     bool SerialLinkAvailable() const { return qv_ != nullptr; }
     // What was last read of the device on the serial port.
     const devod::SerialDeviceFacts& SerialFacts() const { return serial_facts_; }

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace devod {
 
@@ -32,6 +33,12 @@ struct FileDialogRequest {
     bool file_must_exist = false;
 };
 
+// A serial port and the model to open it as, as the owner chooses them by hand.
+struct SerialChoice {
+    int port = 0;  // COM number, 1 to 256
+    std::string model;
+};
+
 // The program's own modal questions go through here (the web shop's dialogs have a prompt of
 // their own, IWebPrompt).
 class IPrompt {
@@ -43,6 +50,10 @@ public:
     virtual std::optional<std::string> FileDialog(const FileDialogRequest& request) = 0;
     // The wait cursor around a long blocking operation.
     virtual void SetWaitCursor(bool waiting) = 0;
+    // The port and model of a device on a serial port, offered with `initial` chosen; nothing
+    // when the owner cancelled.
+    virtual std::optional<SerialChoice> ChooseSerialPort(const std::vector<std::string>& models,
+                                                         const SerialChoice& initial) = 0;
 };
 
 // The controls of one dialog page, by id. Combo boxes count items from 0; -1 is "no selection".

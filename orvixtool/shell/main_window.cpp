@@ -9,6 +9,7 @@
 #include "orvixtool/devicelink/upgrade_page.h"
 #include "orvixtool/settingspage/user_setting_page.h"
 #include "orvixtool/shell/about_dlg.h"
+#include "orvixtool/shell/command_guard.h"
 #include "orvixtool/shell/dialog_units.h"
 
 using namespace devod;
@@ -116,12 +117,24 @@ void CDevodToolDlg::reject() {
 }
 
 void CDevodToolDlg::ShowAbout() {
-    CAboutDlg about(this);
+    CUpgradeDlgHttp* upgrade = UpgradeLogic();
+    CAboutDlg about(this,
+                    upgrade != nullptr ? QString::fromStdString(upgrade->DeviceLine()) : QString());
     about.exec();
+}
+
+void CDevodToolDlg::ChooseSerialPort() {
+    CUpgradeDlgHttp* upgrade = UpgradeLogic();
+    if (upgrade == nullptr) return;
+    RunCommand(prompt_, [&] { upgrade->ChooseSerialPortByHand(); });
 }
 
 void CDevodToolDlg::contextMenuEvent(QContextMenuEvent* event) {
     QMenu menu(this);
     menu.addAction(QString::fromLatin1(CAboutDlg::kAboutItem), this, &CDevodToolDlg::ShowAbout);
+    QAction* serial = menu.addAction(QString::fromLatin1(kSerialPortItem), this,
+                                     &CDevodToolDlg::ChooseSerialPort);
+    serial->setEnabled(UpgradeLogic() != nullptr && UpgradeLogic()->SerialLinkAvailable() &&
+                       !WriteRunning());
     menu.exec(event->globalPos());
 }

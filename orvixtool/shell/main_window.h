@@ -24,6 +24,8 @@ class CDevodToolDlg : public CDialogSK, public devod::IMainWindow {
 public:
     enum : int { kIdConnectionLabel = 1001, kIdStatus = 1002, kIdExit = 1003, kIdTab = 1004 };
     static constexpr char kExitQuestion[] = "Do you really want to exit? ";
+    // The context menu's entry that connects a device on a serial port chosen by hand.
+    static constexpr char kSerialPortItem[] = "Connect to a &serial port...";
     static constexpr char kExitDuringWriteQuestion[] =
         "A database update is in progress. Stop it and exit?";
 
@@ -50,6 +52,7 @@ public:
     // nothing (a half-written database would be left in the device).
     void reject() override;
     void ShowAbout();
+    void ChooseSerialPort();
 
     // Tab selection: page 0 shows the Upgrade page, any other the UserSetting page.
     void OnTabChanged(int index);

@@ -1,9 +1,14 @@
 #include "orvixtool/shell/qt_prompt.h"
 
 #include <QApplication>
+#include <QComboBox>
+#include <QDialog>
+#include <QDialogButtonBox>
 #include <QFileDialog>
 #include <QFileInfo>
+#include <QFormLayout>
 #include <QMessageBox>
+#include <QSpinBox>
 #include <QStringList>
 
 namespace devod {
@@ -67,6 +72,29 @@ void QtPrompt::SetWaitCursor(bool waiting) {
     } else {
         QApplication::restoreOverrideCursor();
     }
+}
+
+std::optional<SerialChoice> QtPrompt::ChooseSerialPort(const std::vector<std::string>& models,
+                                                       const SerialChoice& initial) {
+    QDialog dialog(parent_);
+    dialog.setWindowTitle(QStringLiteral("Serial port"));
+    auto* form = new QFormLayout(&dialog);
+    auto* port = new QSpinBox(&dialog);
+    port->setRange(1, 256);
+    port->setPrefix(QStringLiteral("COM"));
+    port->setValue(initial.port >= 1 && initial.port <= 256 ? initial.port : 1);
+    auto* model = new QComboBox(&dialog);
+    for (const std::string& name : models) model->addItem(QString::fromStdString(name));
+    const int at = model->findText(QString::fromStdString(initial.model));
+    if (at >= 0) model->setCurrentIndex(at);
+    form->addRow(QStringLiteral("Port:"), port);
+    form->addRow(QStringLiteral("Model:"), model);
+    auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, &dialog);
+    QObject::connect(buttons, &QDialogButtonBox::accepted, &dialog, &QDialog::accept);
+    QObject::connect(buttons, &QDialogButtonBox::rejected, &dialog, &QDialog::reject);
+    form->addRow(buttons);
+    if (dialog.exec() != QDialog::Accepted || model->currentIndex() < 0) return std::nullopt;
+    return SerialChoice{port->value(), model->currentText().toStdString()};
 }
 
 }  // namespace devod

@@ -16,6 +16,8 @@ public:
     int MessageBox(const std::string& text, const std::string& caption, unsigned style) override;
     std::optional<std::string> FileDialog(const FileDialogRequest& request) override;
     void SetWaitCursor(bool waiting) override;
+    std::optional<SerialChoice> ChooseSerialPort(const std::vector<std::string>& models,
+                                                 const SerialChoice& initial) override;
 
     // "csv Files (*.xls)|*.xls|" → "csv Files (*.xls)": each description with its pattern.
     static QString ToQtFilter(const std::string& filter);

@@ -93,6 +93,22 @@ public:
     void FailedLoginDialog() override { ++failed_logins; }
     std::optional<std::string> SelectDatabase(const LinkList& links) override;
     void SetWaitCursor(bool waiting) override { wait_cursor.push_back(waiting); }
+    std::optional<SerialChoice> ChooseSerialPort(const std::vector<std::string>& models,
+                                                 const SerialChoice& initial) override {
+        serial_offers.push_back({models, initial});
+        if (serial_answers_.empty()) {
+            unexpected.push_back("serial port dialog");
+            return std::nullopt;
+        }
+        auto answer = serial_answers_.front();
+        serial_answers_.pop_front();
+        return answer;
+    }
+    void AnswerSerialPort(std::optional<SerialChoice> choice) {
+        serial_answers_.push_back(std::move(choice));
+    }
+    // What each serial port dialog offered: the models and the choice it started with.
+    std::vector<std::pair<std::vector<std::string>, SerialChoice>> serial_offers;
 
     int logins = 0;
     int failed_logins = 0;
@@ -109,6 +125,7 @@ public:
 private:
     std::deque<int> box_answers_;
     std::deque<std::optional<std::string>> file_answers_;
+    std::deque<std::optional<SerialChoice>> serial_answers_;
     std::deque<std::optional<LoginInput>> login_answers_;
     std::deque<std::optional<std::string>> select_answers_;
 };

@@ -198,10 +198,25 @@ TEST_F(SerialConnectTest, DisconnectGivesThePortBackAfterFiftyMilliseconds) {
 }
 
 TEST_F(SerialConnectTest, TheOwnersChoiceByHandOpensThatPort) {
+    Settings().SetSerialPort(7);
+    Settings().SetSerialModel("Z31STD");
+    qv_.Script("ReqFindDevice Z31STD", {{.found = {}}});
     StartUp();  // nothing found
     prompt_.boxes.clear();
-    ASSERT_TRUE(upgrade_->ConnectSerialPort(12, "Z40PRO"));
+    // Cancelled: nothing happens.
+    prompt_.AnswerSerialPort(std::nullopt);
+    upgrade_->ChooseSerialPortByHand();
+    EXPECT_TRUE(qv_.opened.empty());
+    // Offered with the port and model last used, and every model of the table.
+    ASSERT_EQ(prompt_.serial_offers.size(), 1u);
+    EXPECT_EQ(prompt_.serial_offers[0].first, qv_.models);
+    EXPECT_EQ(prompt_.serial_offers[0].second.port, 7);
+    EXPECT_EQ(prompt_.serial_offers[0].second.model, "Z31STD");
+    qv_.Script("ReqGetFWVersion", {{.text = "2.0"}});
+    prompt_.AnswerSerialPort(SerialChoice{12, "Z40PRO"});
+    upgrade_->ChooseSerialPortByHand();
     RunTimers({CUpgradeDlgHttp::kTimerSerialInfo});
+    EXPECT_EQ(upgrade_->DeviceLine(), "COM12: FW 2.0");
     EXPECT_EQ(main_.label, "COM12");
     EXPECT_EQ(pages_.connection.State(), ConnectionState::Connected);
     EXPECT_EQ(qv_.opened.back(), (std::pair<std::string, int>{"Z40PRO", 12}));
