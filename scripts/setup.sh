@@ -11,7 +11,7 @@ packages=(
     libcurl4-openssl-dev libhtmlcxx-dev
     clang-format git
     python3-pyftpdlib
-    libcli11-dev nlohmann-json3-dev libtinyxml2-dev
+    libcli11-dev nlohmann-json3-dev libtinyxml2-dev libxml2-utils
 )
 
 # The run command without a display also needs a virtual display and screenshot tools.

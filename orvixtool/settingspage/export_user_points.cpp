@@ -18,7 +18,8 @@ devod::FileDialogRequest SaveAsRequest() {
     request.save = true;
     request.default_extension = "xls";
     request.initial_name = "*.xls";
-    request.filter = "csv Files (*.xls)|*.xls|";
+    // The spreadsheet file first (the default), GPX for map programs beside it.
+    request.filter = "csv Files (*.xls)|*.xls|GPX Files (*.gpx)|*.gpx|";
     request.overwrite_prompt = true;
     request.hide_read_only = true;
     return request;
@@ -53,7 +54,9 @@ std::string FetchAndSaveUserPoints(DeviceExchange& exchange, devod::IPrompt& pro
     auto path = prompt.FileDialog(SaveAsRequest());
     if (!path) return "Canceled to save user db";
     // The device holds at most 100 points: a larger count writes the 100 received.
-    const std::string text = FormatUserPoints(DecodeUserPoints(bytes, count));
+    const auto points = DecodeUserPoints(bytes, count);
+    const std::string text =
+        IsGpxFileName(*path) ? FormatUserPointsGpx(points) : FormatUserPoints(points);
     std::string error = SaveTextFile(*path, text);
     return error.empty() ? " Save User DB : Completed!" : error;
 }

@@ -1,5 +1,9 @@
 #include "orvixtool/settingspage/user_point_export.h"
 
+#include <tinyxml2.h>
+
+#include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -40,6 +44,76 @@ std::string FormatUserPoints(std::span<const UserPoint> points) {
         text += line;
     }
     return text;
+}
+
+namespace {
+
+// GPX's ranges in 1/100000 degree: latitude -90 to 90, longitude from -180 up to below 180.
+constexpr int32_t kMaxLatitude = 9000000;
+constexpr int32_t kMinLongitude = -18000000;
+constexpr int32_t kMaxLongitude = 17999999;
+
+std::string Degrees(int32_t value) {
+    const int64_t v = value;
+    const int64_t a = v < 0 ? -v : v;
+    char text[32];
+    std::snprintf(text, sizeof text, "%s%lld.%05lld", v < 0 ? "-" : "",
+                  static_cast<long long>(a / 100000), static_cast<long long>(a % 100000));
+    return text;
+}
+
+}  // namespace
+
+std::string FormatUserPointsGpx(std::span<const UserPoint> points) {
+    tinyxml2::XMLPrinter out;
+    out.PushHeader(false, true);
+    out.OpenElement("gpx");
+    out.PushAttribute("version", "1.1");
+    out.PushAttribute("creator", "DevodTool");
+    out.PushAttribute("xmlns", "http://www.topografix.com/GPX/1/1");
+    out.PushAttribute("xmlns:xsi", "http://www.w3.org/2001/XMLSchema-instance");
+    out.PushAttribute(
+        "xsi:schemaLocation",
+        "http://www.topografix.com/GPX/1/1 http://www.topografix.com/GPX/1/1/gpx.xsd");
+    out.PushAttribute("xmlns:qv", "urn:qvlib:user-point:1");
+    out.OpenElement("metadata");
+    out.OpenElement("name");
+    out.PushText("User points");
+    out.CloseElement();
+    out.CloseElement();
+    for (size_t i = 0; i < points.size(); ++i) {
+        const UserPoint& p = points[i];
+        out.OpenElement("wpt");
+        out.PushAttribute("lat",
+                          Degrees(std::clamp(p.latitude, -kMaxLatitude, kMaxLatitude)).c_str());
+        out.PushAttribute("lon",
+                          Degrees(std::clamp(p.longitude, kMinLongitude, kMaxLongitude)).c_str());
+        out.OpenElement("name");
+        out.PushText(std::to_string(i + 1).c_str());
+        out.CloseElement();
+        out.OpenElement("extensions");
+        out.OpenElement("qv:point");
+        out.PushAttribute("direction", static_cast<unsigned>(p.direction));
+        if (p.latitude < -kMaxLatitude || p.latitude > kMaxLatitude) {
+            out.PushAttribute("latitude", static_cast<int64_t>(p.latitude));
+        }
+        if (p.longitude < kMinLongitude || p.longitude > kMaxLongitude) {
+            out.PushAttribute("longitude", static_cast<int64_t>(p.longitude));
+        }
+        out.CloseElement();
+        out.CloseElement();
+        out.CloseElement();
+    }
+    out.CloseElement();
+    return out.CStr();
+}
+
+bool IsGpxFileName(const std::string& path) {
+    if (path.size() < 4) return false;
+    std::string ext = path.substr(path.size() - 4);
+    std::transform(ext.begin(), ext.end(), ext.begin(),
+                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    return ext == ".gpx";
 }
 
 std::string SaveTextFile(const std::string& path, const std::string& text) {

@@ -32,6 +32,15 @@ std::vector<UserPoint> DecodeUserPoints(std::span<const uint8_t> bytes, size_t c
 // "No\tLat\tLong\tDir\r\n", then one line per point numbered from 1.
 std::string FormatUserPoints(std::span<const UserPoint> points);
 
+// The points as a GPX 1.1 file for map programs: one waypoint a point, in device order, named by
+// its number from 1, with its position in degrees (five decimals) and its direction in a
+// <qv:point direction="..."/> extension. A position beyond GPX's ranges is written clamped, with
+// the device's value in the extension's latitude or longitude attribute.
+std::string FormatUserPointsGpx(std::span<const UserPoint> points);
+
+// Whether a file name asks for GPX (it ends in ".gpx", in any case).
+bool IsGpxFileName(const std::string& path);
+
 // Creates or truncates the file and writes the text. Empty on success, otherwise the message
 // for the owner, with the system's reason.
 std::string SaveTextFile(const std::string& path, const std::string& text);

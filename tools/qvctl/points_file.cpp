@@ -45,9 +45,11 @@ const Field kFields[] = {
 
 #undef QVCTL_FIELD
 
-// GPX's ranges of a waypoint's position, in 1/100000 degree.
+// GPX's ranges of a waypoint's position, in 1/100000 degree: latitude -90 to 90, longitude from
+// -180 up to below 180.
 constexpr std::int32_t kMaxLatitude = 9000000;
-constexpr std::int32_t kMaxLongitude = 18000000;
+constexpr std::int32_t kMinLongitude = -18000000;
+constexpr std::int32_t kMaxLongitude = 17999999;
 
 std::string Trim(const std::string& s) {
     size_t b = 0, e = s.size();
@@ -207,7 +209,7 @@ std::string WriteGpx(const std::vector<UserPointEntry>& points) {
         out.PushAttribute(
             "lat", FormatDegrees(std::clamp(p.latitude, -kMaxLatitude, kMaxLatitude)).c_str());
         out.PushAttribute(
-            "lon", FormatDegrees(std::clamp(p.longitude, -kMaxLongitude, kMaxLongitude)).c_str());
+            "lon", FormatDegrees(std::clamp(p.longitude, kMinLongitude, kMaxLongitude)).c_str());
         char name[24];
         std::snprintf(name, sizeof name, "%04zu", i + 1);
         out.OpenElement("name");
@@ -219,7 +221,7 @@ std::string WriteGpx(const std::vector<UserPointEntry>& points) {
         if (p.latitude < -kMaxLatitude || p.latitude > kMaxLatitude) {
             out.PushAttribute("latitude", static_cast<int64_t>(p.latitude));
         }
-        if (p.longitude < -kMaxLongitude || p.longitude > kMaxLongitude) {
+        if (p.longitude < kMinLongitude || p.longitude > kMaxLongitude) {
             out.PushAttribute("longitude", static_cast<int64_t>(p.longitude));
         }
         out.CloseElement();
@@ -260,12 +262,14 @@ PointsParseResult ParseGpx(const std::string& text) {
         struct Position {
             const char* wpt_attr;
             const char* raw_attr;
-            std::int32_t limit;
+            std::int32_t min, max;
+            const char* range;
             std::int32_t UserPointEntry::*member;
         };
-        const Position positions[] = {
-            {"lat", "latitude", kMaxLatitude, &UserPointEntry::latitude},
-            {"lon", "longitude", kMaxLongitude, &UserPointEntry::longitude}};
+        const Position positions[] = {{"lat", "latitude", -kMaxLatitude, kMaxLatitude, "-90 to 90",
+                                       &UserPointEntry::latitude},
+                                      {"lon", "longitude", kMinLongitude, kMaxLongitude,
+                                       "-180 up to below 180", &UserPointEntry::longitude}};
         for (const Position& pos : positions) {
             if (const char* raw = ext->Attribute(pos.raw_attr)) {
                 const auto value = ParseInteger(Trim(raw));
@@ -281,10 +285,9 @@ PointsParseResult ParseGpx(const std::string& text) {
                 return Fault(line, std::string("waypoint without ") + pos.wpt_attr);
             }
             const auto value = ParseDegrees(Trim(attr));
-            if (!value || *value < -pos.limit || *value > pos.limit) {
+            if (!value || *value < pos.min || *value > pos.max) {
                 return Fault(line, std::string(pos.wpt_attr) + " " + Quoted(attr) +
-                                       " is not a number of degrees within +-" +
-                                       std::to_string(pos.limit / 100000));
+                                       " is not a number of degrees from " + pos.range);
             }
             p.*pos.member = *value;
         }

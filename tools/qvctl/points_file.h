@@ -5,8 +5,8 @@
 // GPX: one waypoint a point, in device order. The waypoint's lat and lon attributes carry the
 // position in degrees with five decimals (the device's unit is 1/100000 degree). The direction and
 // the packed fields sit in an extension element <qv:point .../> with one attribute a field of
-// UserPointEntry. A position beyond what GPX allows (latitude beyond +-90, longitude beyond +-180)
-// is written clamped into the waypoint, with the device's own value as the extension's latitude or
+// UserPointEntry. A position beyond what GPX allows (latitude beyond +-90, longitude from -180 up
+// to below 180) is written clamped into the waypoint, with the device's own value as the extension's latitude or
 // longitude attribute; on reading, such an attribute wins over the waypoint's.
 //
 // CSV: a header line naming the columns, then one line a point: number, latitude, longitude (in

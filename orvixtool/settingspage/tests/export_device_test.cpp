@@ -1,4 +1,5 @@
 // Exporting the device's user points to a file.
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -75,10 +76,27 @@ TEST_F(ExportTest, TwoPointsAreSaved) {
     EXPECT_TRUE(request.save);
     EXPECT_EQ(request.default_extension, "xls");
     EXPECT_EQ(request.initial_name, "*.xls");
-    EXPECT_EQ(request.filter, "csv Files (*.xls)|*.xls|");
+    EXPECT_EQ(request.filter, "csv Files (*.xls)|*.xls|GPX Files (*.gpx)|*.gpx|");
     EXPECT_TRUE(request.overwrite_prompt);
     EXPECT_TRUE(request.hide_read_only);
     EXPECT_FALSE(request.file_must_exist);
+}
+
+TEST_F(ExportTest, AGpxFileNameGivesWaypointsThatMapProgramsRead) {
+    // The second point lies beyond GPX's longitudes: clamped, its own value kept beside.
+    device_->SetUserPoints({{65535, -3513820, 14912345}, {90, 5123456, 18000000}});
+    path_ = (dir_ / "points.GPX").string();
+    prompt_.AnswerFile(path_);
+    page_.OnCommand(1089);
+    EXPECT_EQ(Result(), " Save User DB : Completed!");
+    const std::string gpx = Contents();
+    EXPECT_NE(gpx.find("<wpt lat=\"-35.13820\" lon=\"149.12345\">"), std::string::npos) << gpx;
+    EXPECT_NE(gpx.find("<qv:point direction=\"65535\"/>"), std::string::npos);
+    EXPECT_NE(gpx.find("<wpt lat=\"51.23456\" lon=\"179.99999\">"), std::string::npos);
+    EXPECT_NE(gpx.find("direction=\"90\" longitude=\"18000000\""), std::string::npos);
+    const std::string check =
+        std::string("xmllint --noout --schema ") + GPX_SCHEMA + " '" + path_ + "' > /dev/null 2>&1";
+    EXPECT_EQ(std::system(check.c_str()), 0) << gpx;
 }
 
 TEST_F(ExportTest, ExistingFileIsReplaced) {

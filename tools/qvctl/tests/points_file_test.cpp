@@ -36,6 +36,7 @@ std::vector<UserPointEntry> HardPoints() {
         Point(3513820, 12582960, 100),
         Point(-3513820, -12582960, -1),
         Point(9000000, -18000000, 32767),
+        Point(0, 18000000, 1),  // 180 degrees east: beyond GPX's range, which ends below it
         Point(INT32_MIN, INT32_MAX, -32768),  // beyond GPX's ranges: kept raw in the extension
         Point(0, 1, 0),
     };
@@ -66,7 +67,7 @@ TEST(PointsFileTest, GpxWaypointsCarryTheirPositionInDegreesWithinGpxRanges) {
     EXPECT_NE(gpx.find("<wpt lat=\"35.13820\" lon=\"125.82960\">"), std::string::npos) << gpx;
     EXPECT_NE(gpx.find("<wpt lat=\"-35.13820\" lon=\"-125.82960\">"), std::string::npos);
     // The out-of-range point: clamped in the waypoint, the device's value in the extension.
-    EXPECT_NE(gpx.find("<wpt lat=\"-90.00000\" lon=\"180.00000\">"), std::string::npos);
+    EXPECT_NE(gpx.find("<wpt lat=\"-90.00000\" lon=\"179.99999\">"), std::string::npos);
     EXPECT_NE(gpx.find("latitude=\"-2147483648\" longitude=\"2147483647\""), std::string::npos);
 }
 
@@ -116,7 +117,7 @@ TEST(PointsFileTest, FaultyGpxIsRefusedWithLineAndReason) {
         {"<gpx><wpt lat=\"1\"", {1, "not well-formed XML"}},
         {"<?xml version=\"1.0\"?>\n<kml/>", {2, "root element is not <gpx>"}},
         {with("lat=\"35.13820\"", "lat=\"north\""), {6, "lat \"north\""}},
-        {with("lat=\"35.13820\"", "lat=\"90.00001\""), {6, "within +-90"}},
+        {with("lat=\"35.13820\"", "lat=\"90.00001\""), {6, "from -90 to 90"}},
         {with("lat=\"35.13820\" ", ""), {6, "waypoint without lat"}},
         {with("<qv:point", "<qv:other"), {6, "without its <qv:point>"}},
         {with("w1Bits2to5=\"15\"", "w1Bits2to5=\"16\""), {9, "w1Bits2to5 16 is outside 0-15"}},

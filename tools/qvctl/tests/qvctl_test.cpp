@@ -8,6 +8,7 @@
 
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <fstream>
 #include <memory>
 #include <nlohmann/json.hpp>
@@ -419,9 +420,12 @@ TEST_F(QvctlTest, PointsGetThenSetRestoresTheDeviceExactlyInBothFormats) {
         EXPECT_NE(r.out.find("Wrote 100 user points"), std::string::npos) << r.out;
         EXPECT_EQ(device_->StoredUserPoints(), z31sim::SampleUserPoints(100)) << name;
     }
-    // The GPX file places the points where the device has them.
+    // The GPX file places the points where the device has them, in the form GPX 1.1 fixes.
     const std::string gpx = Slurp(dir_.path() + "/points.gpx");
     EXPECT_NE(gpx.find("<wpt lat=\"48.13720\" lon=\"11.57560\">"), std::string::npos) << gpx;
+    const std::string check = std::string("xmllint --noout --schema ") + GPX_SCHEMA + " '" +
+                              dir_.path() + "/points.gpx' > /dev/null 2>&1";
+    EXPECT_EQ(std::system(check.c_str()), 0);
 }
 
 TEST_F(QvctlTest, FaultyPointsFileIsRefusedAndTheDeviceKeepsItsPoints) {
