@@ -1,5 +1,7 @@
 #include "orvixtool/devicelink/upgrade_dlg.h"
 
+#include <filesystem>
+
 #include "orvixtool/config/settings.h"
 #include "orvixtool/devicelink/pipe_bridge.h"
 #include "orvixtool/shell/command_guard.h"
@@ -87,7 +89,11 @@ void CUpgradeDlgHttp::OnTimer(unsigned id) {
             CloseSerialPort();
             break;
         default:
-            if (usb_write_.OnTimer(id)) break;
+            if (usb_write_.OnTimer(id)) {
+                // The completion box has been shown: now the device is compared with its backup.
+                if (id == kTimerWriteDone) RunCommand(prompt_, [&] { CompareWithBackup(); });
+                break;
+            }
             if (qv_ != nullptr) {
                 if (serial_write_->OnTimer(id) || serial_search_->OnTimer(id) ||
                     serial_info_->OnTimer(id)) {
@@ -238,7 +244,13 @@ bool CUpgradeDlgHttp::PrepareDatabaseFile() {
 
 void CUpgradeDlgHttp::OnUpdateDatabase() {
     if (!PrepareDatabaseFile()) return;
-    if (connection_.Kind() == kUsbConnection && StartUsbWrite()) return;  // reported at its end
+    if (connection_.Kind() == kUsbConnection) {
+        if (!BackUpBeforeWrite()) {
+            ReportPending(false);
+            return;
+        }
+        if (StartUsbWrite()) return;  // reported at its end
+    }
     if (connection_.Kind() == kSerialConnection && serial_write_ &&
         serial_write_->Start(database_path_)) {
         return;
@@ -250,6 +262,91 @@ void CUpgradeDlgHttp::OnWriteEnded(bool written) {
     // Runs from the write thread's end message, outside any command: an internet failure of the
     // log is shown here.
     RunCommand(prompt_, [&] { ReportPending(written); });
+}
+
+bool CUpgradeDlgHttp::BackUpBeforeWrite() {
+    using namespace devod::usersettings;
+    backup_.reset();
+    backup_path_.clear();
+    std::string error;
+    auto data = ReadUsbDeviceData(connection_, &error);
+    std::string path;
+    if (data) path = SaveBackup(*data, &error);
+    if (data && !path.empty()) {
+        backup_ = std::move(*data);
+        backup_path_ = path;
+        return true;
+    }
+    return prompt_.MessageBox(std::string(kBackupFailedText) + error + kBackupFailedQuestion,
+                              kBackupCaption, kMbYesNo | kMbIconExclamation) == kIdYes;
+}
+
+void CUpgradeDlgHttp::CompareWithBackup() {
+    using namespace devod::usersettings;
+    if (!backup_) return;
+    const UsbDeviceData backup = std::move(*backup_);
+    backup_.reset();
+    if (!connection_.Ready(kUsbConnection)) return;
+    std::string error;
+    const auto now = ReadUsbDeviceData(connection_, &error);
+    if (!now) {
+        prompt_.MessageBox(
+            "The device could not be read to compare it with the backup taken "
+            "before the update:\n" +
+                error + "\n\nThe backup is kept in\n" + backup_path_,
+            kBackupCaption, kMbOk | kMbIconExclamation);
+        return;
+    }
+    if (!now->SameSettings(backup) && prompt_.MessageBox(kRestoreQuestion, kBackupCaption,
+                                                         kMbYesNo | kMbIconQuestion) == kIdYes) {
+        if (WriteUsbSettings(connection_, backup, &error)) {
+            prompt_.MessageBox(kRestoredText, kBackupCaption, kMbOk);
+        } else {
+            prompt_.MessageBox("The settings could not be restored: " + error, kBackupCaption,
+                               kMbOk | kMbIconExclamation);
+        }
+    }
+    if (now->points != backup.points) {
+        prompt_.MessageBox(kPointsDifferText + backup_path_, kBackupCaption,
+                           kMbOk | kMbIconExclamation);
+    }
+}
+
+void CUpgradeDlgHttp::RestoreBackupByHand() {
+    using namespace devod::usersettings;
+    if (!connection_.Ready(kUsbConnection)) {
+        prompt_.MessageBox("Connect the device over USB to restore a backup.", kBackupCaption,
+                           kMbOk);
+        return;
+    }
+    FileDialogRequest request;
+    request.save = false;
+    request.filter = "Backup Files (*.gpx)|*.gpx|";
+    request.default_extension = "gpx";
+    request.initial_name = "*.gpx";
+    request.initial_folder = BackupFolder();
+    request.file_must_exist = true;
+    const auto path = prompt_.FileDialog(request);
+    if (!path) return;
+    std::string error;
+    const auto data = LoadBackup(*path, &error);
+    if (!data) {
+        prompt_.MessageBox("This file cannot be restored: " + error, kBackupCaption,
+                           kMbOk | kMbIconExclamation);
+        return;
+    }
+    const std::string name = std::filesystem::path(*path).filename().string();
+    if (prompt_.MessageBox(
+            "Write the settings and user speeds of \"" + name + "\" into the device?",
+            kBackupCaption, kMbYesNo | kMbIconQuestion) != kIdYes) {
+        return;
+    }
+    if (WriteUsbSettings(connection_, *data, &error)) {
+        prompt_.MessageBox(kRestoredText, kBackupCaption, kMbOk);
+    } else {
+        prompt_.MessageBox("The settings could not be restored: " + error, kBackupCaption,
+                           kMbOk | kMbIconExclamation);
+    }
 }
 
 void CUpgradeDlgHttp::OnSerialWriteEnded(bool written) {

@@ -16,6 +16,7 @@
 #include "orvixtool/devicelink/serial_search.h"
 #include "orvixtool/devicelink/usb_database_write.h"
 #include "orvixtool/devicelink/web_database_source.h"
+#include "orvixtool/settingspage/device_backup.h"
 #include "orvixtool/shell/dialog_host.h"
 #include "orvixtool/shell/main_window_link.h"
 #include "orvixtool/web/web_prompt.h"
@@ -47,6 +48,17 @@ public:
     static constexpr const char* kCataloguePath = devod::WebDatabaseSource::kCataloguePath;
     static constexpr const char* kWorkFile = devod::WebDatabaseSource::kWorkFile;
     static constexpr const char* kWriteFailedText = devod::UsbDatabaseWrite::kWriteFailedText;
+    static constexpr char kBackupCaption[] = "Backup";
+    static constexpr char kBackupFailedText[] =
+        "The settings and user points of the device could not be backed up before the update:\n";
+    static constexpr char kBackupFailedQuestion[] = "\n\nWrite the database anyway?";
+    static constexpr char kRestoreQuestion[] =
+        "After the update the device's settings differ from the backup taken before it.\n\n"
+        "Write the settings and user speeds of the backup back into the device?";
+    static constexpr char kRestoredText[] = "The settings and user speeds were restored.";
+    static constexpr char kPointsDifferText[] =
+        "After the update the device's user points differ from the backup taken before it. User "
+        "points cannot be written over USB; the backup keeps them in\n";
     static constexpr char kConnectFailedText[] =
         "Cannot connect to Z31.\n\nPlease check the USB cable is connected to \n\nthe DOWNLOAD "
         "socket on the Z31 \n\nand the necessary USB driver is installed.";
@@ -94,6 +106,16 @@ public:
     // The owner names the port and model (the main window's context menu); offered with the last
     // ones used. Nothing happens while a write runs or when the owner cancels.
     void ChooseSerialPortByHand();
+    // Before a database write over USB: the device's settings, user speeds and user points into a
+    // backup file. False when that failed and the owner chose not to write anyway.
+    bool BackUpBeforeWrite();
+    // After a completed write: compares the device with the backup and offers to restore it.
+    void CompareWithBackup();
+    // Writes the settings and user speeds of a backup the owner picks back into the device (the
+    // main window's context menu).
+    void RestoreBackupByHand();
+    // The backup taken before the last database write: its file, empty when none was taken.
+    const std::string& LastBackupPath() const { return backup_path_; }
     // A line for the About box on the device connected over a serial port; empty otherwise.
     std::string DeviceLine() const;
     bool SerialLinkAvailable() const { return qv_ != nullptr; }
@@ -121,6 +143,7 @@ private:
     void FailConnect();
     // Closes the serial port this page opened, now.
     void CloseSerialPort();
+
     // Tells the source how the confirmed file's update ended, once.
     void ReportPending(bool written);
 
@@ -141,4 +164,8 @@ private:
     std::unique_ptr<devod::SerialDatabaseWrite> serial_write_;
     devod::SerialDeviceFacts serial_facts_;
     int open_port_ = 0;  // the serial port this page opened, 0 when none
+
+    // The backup of the write that runs or ran last.
+    std::optional<devod::usersettings::UsbDeviceData> backup_;
+    std::string backup_path_;
 };

@@ -42,4 +42,8 @@ private:
     std::optional<UsbExchange> link_;  // present from Begin until the exchange is over
 };
 
+// Opens the pipes (probing first), asks for one record and copies the first `dest.size()` bytes of
+// the reply; false, with nothing copied, when any step fails or the reply is shorter.
+bool RequestRecord(DeviceExchange& exchange, uint8_t kind, std::span<uint8_t> dest);
+
 }  // namespace devod::usersettings

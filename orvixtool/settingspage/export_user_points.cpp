@@ -29,15 +29,37 @@ devod::FileDialogRequest SaveAsRequest() {
 // saves them. Returns the text of the closing message box. The pipes stay open meanwhile: the
 // exchange is ended only after the Save As dialog.
 std::string FetchAndSaveUserPoints(DeviceExchange& exchange, devod::IPrompt& prompt) {
+    std::string error;
+    const auto points = FetchUserPoints(exchange, &error);
+    if (!points) return error;
+    if (points->empty()) return "NO user DB ";
+    auto path = prompt.FileDialog(SaveAsRequest());
+    if (!path) return "Canceled to save user db";
+    const std::string text =
+        IsGpxFileName(*path) ? FormatUserPointsGpx(*points) : FormatUserPoints(*points);
+    error = SaveTextFile(*path, text);
+    return error.empty() ? " Save User DB : Completed!" : error;
+}
+
+}  // namespace
+
+namespace devod::usersettings {
+
+std::optional<std::vector<UserPoint>> FetchUserPoints(DeviceExchange& exchange,
+                                                      std::string* error) {
     if (!exchange.Send(ReadRequest(kUserPoints))) {
-        return "Cannot ask the Z31 for the user DB: " + devod::LastErrorText();
+        *error = "Cannot ask the Z31 for the user DB: " + devod::LastErrorText();
+        return std::nullopt;
     }
     util::SleepMs(kReplyDelayMs);
     std::array<uint8_t, kReplySize> reply{};
     size_t received = 0;
-    if (!exchange.Receive(reply, &received)) return devod::LastErrorText();
+    if (!exchange.Receive(reply, &received)) {
+        *error = devod::LastErrorText();
+        return std::nullopt;
+    }
     const size_t count = reply[0];
-    if (count == 0) return "NO user DB ";
+    if (count == 0) return std::vector<UserPoint>{};
 
     // Two reads of up to 512 bytes, 50 points in the first 500 bytes of each. Bytes the device
     // did not send stay zero.
@@ -45,23 +67,17 @@ std::string FetchAndSaveUserPoints(DeviceExchange& exchange, devod::IPrompt& pro
     for (size_t part = 0; part < 2; ++part) {
         std::array<uint8_t, kPointReadSize> block{};
         if (!exchange.Receive(block, &received)) {
-            return "Cannot read the user DB from the Z31: " + devod::LastErrorText();
+            *error = "Cannot read the user DB from the Z31: " + devod::LastErrorText();
+            return std::nullopt;
         }
         const size_t part_size = kPointsPerRead * kPointSize;
         std::copy_n(block.begin(), part_size, bytes.begin() + part * part_size);
     }
-
-    auto path = prompt.FileDialog(SaveAsRequest());
-    if (!path) return "Canceled to save user db";
-    // The device holds at most 100 points: a larger count writes the 100 received.
-    const auto points = DecodeUserPoints(bytes, count);
-    const std::string text =
-        IsGpxFileName(*path) ? FormatUserPointsGpx(points) : FormatUserPoints(points);
-    std::string error = SaveTextFile(*path, text);
-    return error.empty() ? " Save User DB : Completed!" : error;
+    // The device holds at most 100 points: a larger count gives the 100 received.
+    return DecodeUserPoints(bytes, count);
 }
 
-}  // namespace
+}  // namespace devod::usersettings
 
 void CUserSettingDlg::ExportUserPoints() {
     if (!DeviceReady()) return;

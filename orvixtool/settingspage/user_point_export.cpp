@@ -65,6 +65,11 @@ std::string Degrees(int32_t value) {
 }  // namespace
 
 std::string FormatUserPointsGpx(std::span<const UserPoint> points) {
+    return FormatUserPointsGpx(points, {});
+}
+
+std::string FormatUserPointsGpx(std::span<const UserPoint> points,
+                                const std::vector<std::pair<std::string, std::string>>& backup) {
     tinyxml2::XMLPrinter out;
     out.PushHeader(false, true);
     out.OpenElement("gpx");
@@ -78,8 +83,15 @@ std::string FormatUserPointsGpx(std::span<const UserPoint> points) {
     out.PushAttribute("xmlns:qv", "urn:qvlib:user-point:1");
     out.OpenElement("metadata");
     out.OpenElement("name");
-    out.PushText("User points");
+    out.PushText(backup.empty() ? "User points" : "DevodTool backup");
     out.CloseElement();
+    if (!backup.empty()) {
+        out.OpenElement("extensions");
+        out.OpenElement("qv:backup");
+        for (const auto& [name, value] : backup) out.PushAttribute(name.c_str(), value.c_str());
+        out.CloseElement();
+        out.CloseElement();
+    }
     out.CloseElement();
     for (size_t i = 0; i < points.size(); ++i) {
         const UserPoint& p = points[i];

@@ -5,8 +5,10 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <span>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace devod::usersettings {
@@ -17,6 +19,7 @@ struct UserPoint {
     uint16_t direction = 0;
     int32_t latitude = 0;
     int32_t longitude = 0;
+    bool operator==(const UserPoint&) const = default;
 };
 
 inline constexpr size_t kPointSize = 10;
@@ -37,9 +40,17 @@ std::string FormatUserPoints(std::span<const UserPoint> points);
 // <qv:point direction="..."/> extension. A position beyond GPX's ranges is written clamped, with
 // the device's value in the extension's latitude or longitude attribute.
 std::string FormatUserPointsGpx(std::span<const UserPoint> points);
+// The same, with an element <qv:backup .../> of these attributes in the metadata's extensions.
+std::string FormatUserPointsGpx(std::span<const UserPoint> points,
+                                const std::vector<std::pair<std::string, std::string>>& backup);
 
 // Whether a file name asks for GPX (it ends in ".gpx", in any case).
 bool IsGpxFileName(const std::string& path);
+
+class DeviceExchange;
+// Asks the device for its user points over the exchange's open pipes: the points (none when the
+// device holds none), or nothing with the reason in `error`.
+std::optional<std::vector<UserPoint>> FetchUserPoints(DeviceExchange& exchange, std::string* error);
 
 // Creates or truncates the file and writes the text. Empty on success, otherwise the message
 // for the owner, with the system's reason.

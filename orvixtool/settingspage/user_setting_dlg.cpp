@@ -207,18 +207,6 @@ void CUserSettingDlg::SelectTimeZoneRow(size_t row) {
     }
 }
 
-bool CUserSettingDlg::RequestRecord(DeviceExchange& exchange, uint8_t kind,
-                                    std::span<uint8_t> dest) {
-    if (!exchange.Open(/*probe=*/true, /*open_input=*/true)) return false;
-    if (!exchange.Send(ReadRequest(static_cast<RecordKind>(kind)))) return false;
-    util::SleepMs(kReplyDelayMs);
-    std::array<uint8_t, kReplySize> reply{};
-    size_t received = 0;
-    if (!exchange.Receive(reply, &received) || received < dest.size()) return false;
-    std::copy_n(reply.begin(), dest.size(), dest.begin());
-    return true;
-}
-
 void CUserSettingDlg::ReadSettings() {
     if (!DeviceReady()) return;
     DeviceExchange exchange(connection_);

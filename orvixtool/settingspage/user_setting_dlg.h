@@ -91,10 +91,6 @@ private:
     void EnableDeviceControls(bool enabled);
     void UpdateUnitLabels();
     void CheckSpeedField(int id);
-    // Opens the pipes, asks for one record and copies the first `dest.size()` bytes of the
-    // reply; false, with nothing copied, when any step fails or the reply is shorter.
-    static bool RequestRecord(devod::usersettings::DeviceExchange& exchange, uint8_t kind,
-                              std::span<uint8_t> dest);
     void ShowSettingsBlock();
     // Writes one frame to the device; `done_text` is shown when the write succeeded.
     void WriteFrame(std::span<const uint8_t> frame, const char* done_text);

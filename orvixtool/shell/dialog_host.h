@@ -31,6 +31,7 @@ struct FileDialogRequest {
     bool overwrite_prompt = false;  // ask before an existing file is replaced
     bool hide_read_only = true;
     bool file_must_exist = false;
+    std::string initial_folder;  // where the dialog opens; empty: its own choice
 };
 
 // A serial port and the model to open it as, as the owner chooses them by hand.

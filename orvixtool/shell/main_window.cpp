@@ -129,6 +129,12 @@ void CDevodToolDlg::ChooseSerialPort() {
     RunCommand(prompt_, [&] { upgrade->ChooseSerialPortByHand(); });
 }
 
+void CDevodToolDlg::RestoreBackup() {
+    CUpgradeDlgHttp* upgrade = UpgradeLogic();
+    if (upgrade == nullptr) return;
+    RunCommand(prompt_, [&] { upgrade->RestoreBackupByHand(); });
+}
+
 void CDevodToolDlg::contextMenuEvent(QContextMenuEvent* event) {
     QMenu menu(this);
     menu.addAction(QString::fromLatin1(CAboutDlg::kAboutItem), this, &CDevodToolDlg::ShowAbout);
@@ -136,5 +142,8 @@ void CDevodToolDlg::contextMenuEvent(QContextMenuEvent* event) {
                                      &CDevodToolDlg::ChooseSerialPort);
     serial->setEnabled(UpgradeLogic() != nullptr && UpgradeLogic()->SerialLinkAvailable() &&
                        !WriteRunning());
+    QAction* restore =
+        menu.addAction(QString::fromLatin1(kRestoreItem), this, &CDevodToolDlg::RestoreBackup);
+    restore->setEnabled(!WriteRunning());
     menu.exec(event->globalPos());
 }

@@ -26,6 +26,8 @@ public:
     static constexpr char kExitQuestion[] = "Do you really want to exit? ";
     // The context menu's entry that connects a device on a serial port chosen by hand.
     static constexpr char kSerialPortItem[] = "Connect to a &serial port...";
+    // The entry that writes the settings of an earlier backup back into the device.
+    static constexpr char kRestoreItem[] = "&Restore settings from a backup...";
     static constexpr char kExitDuringWriteQuestion[] =
         "A database update is in progress. Stop it and exit?";
 
@@ -53,6 +55,7 @@ public:
     void reject() override;
     void ShowAbout();
     void ChooseSerialPort();
+    void RestoreBackup();
 
     // Tab selection: page 0 shows the Upgrade page, any other the UserSetting page.
     void OnTabChanged(int index);

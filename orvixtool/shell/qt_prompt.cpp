@@ -59,6 +59,9 @@ std::optional<std::string> QtPrompt::FileDialog(const FileDialogRequest& request
     dialog.setDefaultSuffix(QString::fromStdString(request.default_extension));
     dialog.setOption(QFileDialog::DontConfirmOverwrite, !request.overwrite_prompt);
     dialog.setOption(QFileDialog::ReadOnly, false);
+    if (!request.initial_folder.empty()) {
+        dialog.setDirectory(QString::fromStdString(request.initial_folder));
+    }
     // A wildcard initial name only picks the filter; a plain name is proposed as it is.
     QString initial = QString::fromStdString(request.initial_name);
     if (!initial.isEmpty() && !initial.contains(QLatin1Char('*'))) dialog.selectFile(initial);
