@@ -219,9 +219,10 @@ QV_API int DeleteAllUserDBs(int port);
 /* Reads the device's user points: empties the list at the call (only when the request is handed
  * over), then appends the points of the reply that pass the device's own validity check (bits
  * 0-3 of word 0 from 1 to 12, bits 11-15 of word 1 at most 24, bits 4-9 of word 0 at most 60), in
- * order. Result 2, with the list empty, when the reply lacks "Completed!", the first line or the
- * end line. Lines too short to hold their 11 words are dropped like invalid points. The whole
- * reply must fit in 20480 bytes (a little over 300 points). */
+ * order. Result 2, with the list empty, when the reply lacks "Completed!" or the end line, or has
+ * a first line without the end line after it; the end line alone is an empty database (result 1).
+ * Lines too short to hold their 11 words are dropped like invalid points. The whole reply must
+ * fit in 20480 bytes (a little over 300 points). */
 QV_API int ReqGetUserDB(int port);
 /* Writes a copy of the list taken at the call, one line a point, numbered from 0000. A list of
  * more than 9999 points cannot be written (line 9999 ends the database): result 2, and nothing is

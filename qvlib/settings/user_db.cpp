@@ -38,7 +38,12 @@ int CGetUserDB::Execute() {
     }
     if (!HasMarker(reply->text, "Completed!")) return kResultFailure;
     const char* start = std::strstr(reply->text, "$0000*");
-    if (start == nullptr || std::strstr(start, "$9999*") == nullptr) return kResultFailure;
+    if (start == nullptr) {
+        // A device without points sends the end line alone, as a write of an empty list leaves
+        // it: an empty database, not a failed read.
+        return std::strstr(reply->text, "$9999*") != nullptr ? kResultSuccess : kResultFailure;
+    }
+    if (std::strstr(start, "$9999*") == nullptr) return kResultFailure;
     std::vector<UserPointRecord> kept = KeptUserPoints(reply->text);
     std::lock_guard lock(lists_->mutex);
     lists_->user_points.insert(lists_->user_points.end(), kept.begin(), kept.end());

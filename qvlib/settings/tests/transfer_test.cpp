@@ -187,6 +187,13 @@ TEST_F(TransferTest, UserPointReadCollectsForASecondAndKeepsTheValidLines) {
     EXPECT_EQ(GetUserDBCount(port()), 0u);
     device.Answer("y", lines + "Completed!\r\n");
     EXPECT_EQ(Run(ReqGetUserDB), 2);
+    // A device without points answers the end line alone: an empty database, read well.
+    device.Answer("y", "\r\n$9999*\r\nCompleted!\r\nQV>>");
+    EXPECT_EQ(Run(ReqGetUserDB), 1);
+    EXPECT_EQ(GetUserDBCount(port()), 0u);
+    // Neither the first line nor the end line: still a failure.
+    device.Answer("y", "\r\nCompleted!\r\nQV>>");
+    EXPECT_EQ(Run(ReqGetUserDB), 2);
 }
 
 TEST_F(TransferTest, UserPointWriteSendsNumberedLinesThenTheEndLineWithCrAlone) {
