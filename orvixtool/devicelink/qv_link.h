@@ -6,7 +6,18 @@
 #include <string>
 #include <vector>
 
+#include "qvlib/session/qvlib.h"
+
 namespace devod {
+
+// The six settings lists of a session, by value.
+struct SerialSettings {
+    std::vector<int> speeds, warning, unit, gmt, summer, clock;
+    bool operator==(const SerialSettings&) const = default;
+};
+
+// Whether two lists of user points hold the same points, field by field.
+bool SamePoints(const std::vector<UserPointEntry>& a, const std::vector<UserPointEntry>& b);
 
 class IQvLink {
 public:
@@ -32,6 +43,16 @@ public:
     virtual int ReqGetDBVersion(int port) = 0;
     virtual int ReqGetSerialNumber(int port) = 0;
     virtual std::string GetVersionResult(int port) = 0;
+
+    // The settings and user point transfers, and the session's lists they fill and send.
+    virtual int ReqGetUserSetting(int port) = 0;
+    virtual int ReqSetUserSetting(int port) = 0;
+    virtual int ReqGetUserDB(int port) = 0;
+    virtual int ReqSetUserDB(int port) = 0;
+    virtual SerialSettings GetSettings(int port) = 0;
+    virtual void SetSettings(int port, const SerialSettings& settings) = 0;
+    virtual std::vector<UserPointEntry> GetUserPoints(int port) = 0;
+    virtual void SetUserPoints(int port, const std::vector<UserPointEntry>& points) = 0;
 
     virtual int ReqFindDevice(const std::string& model) = 0;
     virtual int FindDeviceState() = 0;
@@ -59,6 +80,14 @@ public:
     int ReqGetDBVersion(int port) override;
     int ReqGetSerialNumber(int port) override;
     std::string GetVersionResult(int port) override;
+    int ReqGetUserSetting(int port) override;
+    int ReqSetUserSetting(int port) override;
+    int ReqGetUserDB(int port) override;
+    int ReqSetUserDB(int port) override;
+    SerialSettings GetSettings(int port) override;
+    void SetSettings(int port, const SerialSettings& settings) override;
+    std::vector<UserPointEntry> GetUserPoints(int port) override;
+    void SetUserPoints(int port, const std::vector<UserPointEntry>& points) override;
     int ReqFindDevice(const std::string& model) override;
     int FindDeviceState() override;
     int GetFoundDeviceCount() override;

@@ -29,6 +29,7 @@ CUpgradeDlgHttp::CUpgradeDlgHttp(IControls& controls, ITimers& timers, IPrompt& 
     if (qv_ != nullptr) {
         serial_search_ = std::make_unique<SerialSearch>(timers_, *qv_);
         serial_info_ = std::make_unique<SerialDeviceInfo>(timers_, *qv_);
+        serial_backup_ = std::make_unique<SerialBackup>(timers_, *qv_);
         serial_write_ = std::make_unique<SerialDatabaseWrite>(
             controls_, timers_, prompt_, connection_, *qv_,
             [this](bool written) { OnSerialWriteEnded(written); });
@@ -42,6 +43,7 @@ CUpgradeDlgHttp::~CUpgradeDlgHttp() {
     serial_write_->Stop();
     serial_search_->Cancel();
     serial_info_->Cancel();
+    serial_backup_->Cancel();
     // Closing the port ends whatever request still runs on it.
     CloseSerialPort();
 }
@@ -96,7 +98,7 @@ void CUpgradeDlgHttp::OnTimer(unsigned id) {
             }
             if (qv_ != nullptr) {
                 if (serial_write_->OnTimer(id) || serial_search_->OnTimer(id) ||
-                    serial_info_->OnTimer(id)) {
+                    serial_info_->OnTimer(id) || serial_backup_->OnTimer(id)) {
                     break;
                 }
             }
@@ -145,6 +147,7 @@ bool CUpgradeDlgHttp::ConnectSerialPort(int port, const std::string& model) {
         return false;
     }
     open_port_ = port;
+    serial_model_ = model;
     connection_.SetKind(kSerialConnection, port);
     if (main_ != nullptr) {
         main_->SetConnectionLabel("COM" + std::to_string(port));
@@ -251,8 +254,8 @@ void CUpgradeDlgHttp::OnUpdateDatabase() {
         }
         if (StartUsbWrite()) return;  // reported at its end
     }
-    if (connection_.Kind() == kSerialConnection && serial_write_ &&
-        serial_write_->Start(database_path_)) {
+    if (connection_.Kind() == kSerialConnection && serial_write_) {
+        BackUpThenWriteSerial();  // reported at its end
         return;
     }
     ReportPending(false);
@@ -314,9 +317,9 @@ void CUpgradeDlgHttp::CompareWithBackup() {
 
 void CUpgradeDlgHttp::RestoreBackupByHand() {
     using namespace devod::usersettings;
-    if (!connection_.Ready(kUsbConnection)) {
-        prompt_.MessageBox("Connect the device over USB to restore a backup.", kBackupCaption,
-                           kMbOk);
+    const bool serial = connection_.Ready(kSerialConnection) && serial_backup_ != nullptr;
+    if (!serial && !connection_.Ready(kUsbConnection)) {
+        prompt_.MessageBox("Connect the device to restore a backup.", kBackupCaption, kMbOk);
         return;
     }
     FileDialogRequest request;
@@ -329,13 +332,27 @@ void CUpgradeDlgHttp::RestoreBackupByHand() {
     const auto path = prompt_.FileDialog(request);
     if (!path) return;
     std::string error;
+    const std::string name = std::filesystem::path(*path).filename().string();
+    if (serial) {
+        const auto data = LoadSerialBackup(*path, &error);
+        if (!data) {
+            prompt_.MessageBox("This file cannot be restored: " + error, kBackupCaption,
+                               kMbOk | kMbIconExclamation);
+            return;
+        }
+        if (prompt_.MessageBox(
+                "Write the settings and user points of \"" + name + "\" into the device?",
+                kBackupCaption, kMbYesNo | kMbIconQuestion) == kIdYes) {
+            RestoreSerial(*data, true, true);
+        }
+        return;
+    }
     const auto data = LoadBackup(*path, &error);
     if (!data) {
         prompt_.MessageBox("This file cannot be restored: " + error, kBackupCaption,
                            kMbOk | kMbIconExclamation);
         return;
     }
-    const std::string name = std::filesystem::path(*path).filename().string();
     if (prompt_.MessageBox(
             "Write the settings and user speeds of \"" + name + "\" into the device?",
             kBackupCaption, kMbYesNo | kMbIconQuestion) != kIdYes) {
@@ -349,17 +366,82 @@ void CUpgradeDlgHttp::RestoreBackupByHand() {
     }
 }
 
+void CUpgradeDlgHttp::BackUpThenWriteSerial() {
+    serial_backup_data_.reset();
+    backup_path_.clear();
+    connection_.SetBusy(true);  // nothing else may start while the device is read
+    serial_backup_->Read(open_port_, [this](const std::optional<SerialDeviceData>& data,
+                                            const std::string& error) {
+        connection_.SetBusy(false);
+        std::string why = error;
+        std::string path;
+        if (data) {
+            path = usersettings::SaveBackupText(
+                FormatSerialBackup(*data, open_port_, serial_model_, usersettings::BackupTime()),
+                &why);
+        }
+        if (data && !path.empty()) {
+            serial_backup_data_ = *data;
+            backup_path_ = path;
+        } else if (prompt_.MessageBox(std::string(kBackupFailedText) + why + kBackupFailedQuestion,
+                                      kBackupCaption, kMbYesNo | kMbIconExclamation) != kIdYes) {
+            ReportPending(false);
+            return;
+        }
+        if (!serial_write_->Start(database_path_)) ReportPending(false);
+    });
+}
+
 void CUpgradeDlgHttp::OnSerialWriteEnded(bool written) {
     OnWriteEnded(written);
     if (!written || connection_.Kind() != kSerialConnection) return;
-    // The database version again, so that the owner sees the update took.
+    // The database version again, so that the owner sees the update took; then the device is
+    // compared with its backup.
     serial_info_->Start(open_port_, SerialDeviceInfo::What::kDatabaseVersion,
                         [this](const SerialDeviceFacts& facts) {
                             serial_facts_.database = facts.database;
                             if (connection_.State() == State::Connected) {
                                 EnterState(State::Connected);
                             }
+                            CompareSerialWithBackup();
                         });
+}
+
+void CUpgradeDlgHttp::CompareSerialWithBackup() {
+    if (!serial_backup_data_ || !connection_.Ready(kSerialConnection)) return;
+    connection_.SetBusy(true);
+    serial_backup_->Read(
+        open_port_, [this](const std::optional<SerialDeviceData>& now, const std::string& error) {
+            connection_.SetBusy(false);
+            const SerialDeviceData backup = std::move(*serial_backup_data_);
+            serial_backup_data_.reset();
+            if (!now) {
+                prompt_.MessageBox(
+                    "The device could not be read to compare it with the backup taken "
+                    "before the update:\n" +
+                        error + "\n\nThe backup is kept in\n" + backup_path_,
+                    kBackupCaption, kMbOk | kMbIconExclamation);
+                return;
+            }
+            const bool settings = !(now->settings == backup.settings);
+            const bool points = !SamePoints(now->points, backup.points);
+            if (!settings && !points) return;
+            if (prompt_.MessageBox(kSerialRestoreQuestion, kBackupCaption,
+                                   kMbYesNo | kMbIconQuestion) == kIdYes) {
+                RestoreSerial(backup, settings, points);
+            }
+        });
+}
+
+void CUpgradeDlgHttp::RestoreSerial(const SerialDeviceData& data, bool settings, bool points) {
+    connection_.SetBusy(true);
+    serial_backup_->Write(
+        open_port_, data, settings, points, [this](bool written, const std::string& error) {
+            connection_.SetBusy(false);
+            prompt_.MessageBox(written ? std::string(kSerialRestoredText)
+                                       : "The backup could not be restored: " + error,
+                               kBackupCaption, written ? kMbOk : kMbOk | kMbIconExclamation);
+        });
 }
 
 void CUpgradeDlgHttp::ReportPending(bool written) {

@@ -11,6 +11,7 @@
 
 #include "orvixtool/devicelink/connection_model.h"
 #include "orvixtool/devicelink/qv_link.h"
+#include "orvixtool/devicelink/serial_backup.h"
 #include "orvixtool/devicelink/serial_database_write.h"
 #include "orvixtool/devicelink/serial_device_info.h"
 #include "orvixtool/devicelink/serial_search.h"
@@ -39,6 +40,7 @@ public:
         kTimerSerialSearch = devod::SerialSearch::kTimerSearch,  // polls the serial search
         kTimerSerialClose = 4104,                                // closes the port 50 ms after
         kTimerSerialInfo = devod::SerialDeviceInfo::kTimerInfo,  // reads versions and number
+        kTimerSerialBackup = devod::SerialBackup::kTimerBackup,  // backup reads and restores
         kTimerWriteProgress = devod::UsbDatabaseWrite::kTimerWriteProgress,
         kTimerWriteDone = devod::UsbDatabaseWrite::kTimerWriteDone,
         kTimerWriteFailed = devod::UsbDatabaseWrite::kTimerWriteFailed,
@@ -56,6 +58,10 @@ public:
         "After the update the device's settings differ from the backup taken before it.\n\n"
         "Write the settings and user speeds of the backup back into the device?";
     static constexpr char kRestoredText[] = "The settings and user speeds were restored.";
+    static constexpr char kSerialRestoreQuestion[] =
+        "After the update the device's settings or user points differ from the backup taken "
+        "before it.\n\nWrite them back into the device?";
+    static constexpr char kSerialRestoredText[] = "The settings and user points were restored.";
     static constexpr char kPointsDifferText[] =
         "After the update the device's user points differ from the backup taken before it. User "
         "points cannot be written over USB; the backup keeps them in\n";
@@ -143,6 +149,10 @@ private:
     void FailConnect();
     // Closes the serial port this page opened, now.
     void CloseSerialPort();
+    // A database update on the serial link: the backup reads, then the write.
+    void BackUpThenWriteSerial();
+    void CompareSerialWithBackup();
+    void RestoreSerial(const devod::SerialDeviceData& data, bool settings, bool points);
 
     // Tells the source how the confirmed file's update ended, once.
     void ReportPending(bool written);
@@ -162,6 +172,9 @@ private:
     std::unique_ptr<devod::SerialSearch> serial_search_;
     std::unique_ptr<devod::SerialDeviceInfo> serial_info_;
     std::unique_ptr<devod::SerialDatabaseWrite> serial_write_;
+    std::unique_ptr<devod::SerialBackup> serial_backup_;
+    std::optional<devod::SerialDeviceData> serial_backup_data_;
+    std::string serial_model_;
     devod::SerialDeviceFacts serial_facts_;
     int open_port_ = 0;  // the serial port this page opened, 0 when none
 

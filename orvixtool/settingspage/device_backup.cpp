@@ -203,7 +203,20 @@ std::string BackupFolder() {
     return base + "/DevodTool/backups";
 }
 
+std::string BackupTime() {
+    const std::time_t now = std::chrono::system_clock::to_time_t(std::chrono::system_clock::now());
+    std::tm utc{};
+    gmtime_r(&now, &utc);
+    char iso[32];
+    std::strftime(iso, sizeof iso, "%Y-%m-%dT%H:%M:%SZ", &utc);
+    return iso;
+}
+
 std::string SaveBackup(const UsbDeviceData& data, std::string* error) {
+    return SaveBackupText(FormatBackup(data, BackupTime()), error);
+}
+
+std::string SaveBackupText(const std::string& text, std::string* error) {
     namespace fs = std::filesystem;
     const std::string folder = BackupFolder();
     if (folder.empty()) {
@@ -217,12 +230,10 @@ std::string SaveBackup(const UsbDeviceData& data, std::string* error) {
         return "";
     }
     const std::time_t now = std::chrono::system_clock::to_time_t(std::chrono::system_clock::now());
-    std::tm local{}, utc{};
+    std::tm local{};
     localtime_r(&now, &local);
-    gmtime_r(&now, &utc);
-    char stamp[32], iso[32];
+    char stamp[32];
     std::strftime(stamp, sizeof stamp, "%Y%m%d-%H%M%S", &local);
-    std::strftime(iso, sizeof iso, "%Y-%m-%dT%H:%M:%SZ", &utc);
     std::string path = folder + "/backup-" + stamp + ".gpx";
     for (int n = 2; fs::exists(path, ec); ++n) {
         path = folder + "/backup-" + stamp + "-" + std::to_string(n) + ".gpx";
@@ -231,7 +242,7 @@ std::string SaveBackup(const UsbDeviceData& data, std::string* error) {
     const std::string temp = path + ".part";
     {
         std::ofstream out(temp, std::ios::binary | std::ios::trunc);
-        out << FormatBackup(data, iso);
+        out << text;
         out.flush();
         if (!out) {
             fs::remove(temp, ec);

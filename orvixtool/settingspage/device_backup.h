@@ -49,6 +49,10 @@ std::string BackupFolder();
 // when that name is taken) in the folder, made first when missing. The file's path, or empty
 // with the reason in `error`.
 std::string SaveBackup(const UsbDeviceData& data, std::string* error);
+// Saves the text of any backup as SaveBackup does; the file's path, or empty with the reason.
+std::string SaveBackupText(const std::string& text, std::string* error);
+// The present time as a backup records it: "2026-12-10T02:20:00Z".
+std::string BackupTime();
 // Reads a backup file; nothing, with the reason, when it cannot be read or is not a backup.
 std::optional<UsbDeviceData> LoadBackup(const std::string& path, std::string* error);
 

@@ -5,6 +5,7 @@
 
 #include <deque>
 #include <map>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -53,6 +54,11 @@ public:
             result_ = running_.result;
             mode_ = running_.mode;
             text_ = running_.text;
+            // A read that ends well fills the session's lists.
+            if (result_ == 1 && pending_settings_) settings = *pending_settings_;
+            if (result_ == 1 && pending_points_) points = *pending_points_;
+            pending_settings_.reset();
+            pending_points_.reset();
         }
         return state_;
     }
@@ -72,6 +78,35 @@ public:
     int ReqGetDBVersion(int) override { return Begin("ReqGetDBVersion"); }
     int ReqGetSerialNumber(int) override { return Begin("ReqGetSerialNumber"); }
     std::string GetVersionResult(int) override { return text_; }
+    int ReqGetUserSetting(int) override {
+        const int accepted = Begin("ReqGetUserSetting");
+        if (accepted) pending_settings_ = device_settings;
+        return accepted;
+    }
+    int ReqSetUserSetting(int) override {
+        const int accepted = Begin("ReqSetUserSetting");
+        if (accepted) device_settings = settings;
+        return accepted;
+    }
+    int ReqGetUserDB(int) override {
+        const int accepted = Begin("ReqGetUserDB");
+        if (accepted) points.clear();
+        if (accepted) pending_points_ = device_points;
+        return accepted;
+    }
+    int ReqSetUserDB(int) override {
+        const int accepted = Begin("ReqSetUserDB");
+        if (accepted) device_points = points;
+        return accepted;
+    }
+    SerialSettings GetSettings(int) override { return settings; }
+    void SetSettings(int, const SerialSettings& s) override { settings = s; }
+    std::vector<UserPointEntry> GetUserPoints(int) override { return points; }
+    void SetUserPoints(int, const std::vector<UserPointEntry>& p) override { points = p; }
+    // What the device holds, and the session's lists (filled when a read ends well).
+    SerialSettings device_settings, settings;
+    std::vector<UserPointEntry> device_points, points;
+
     int ReqFindDevice(const std::string& model) override {
         calls.push_back("ReqFindDevice " + model);
         searching_ = Next("ReqFindDevice " + model);
@@ -107,6 +142,8 @@ private:
     Reply running_, searching_;
     int state_ = 0, result_ = 0, mode_ = 0, polls_left_ = 0, search_polls_ = 0;
     std::string text_;
+    std::optional<SerialSettings> pending_settings_;
+    std::optional<std::vector<UserPointEntry>> pending_points_;
 };
 
 }  // namespace devod

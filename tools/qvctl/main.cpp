@@ -18,7 +18,7 @@
 #include <thread>
 #include <vector>
 
-#include "points_file.h"
+#include "common/userpoints/points_file.h"
 #include "progress.h"
 #include "qvlib/session/qvlib.h"
 
@@ -524,7 +524,7 @@ constexpr std::uintmax_t kMaxPointsFileBytes = 32u << 20;
 // Reads and checks a points file before any device is touched; a fault ends the command with the
 // file's line and the reason.
 std::vector<UserPointEntry> LoadPointsFile(const std::string& path) {
-    const auto format = qvctl::PointsFormatOf(path);
+    const auto format = qvpoints::PointsFormatOf(path);
     if (!format) throw Failure{kExitUsage, path + ": the file name must end in .gpx or .csv"};
     std::error_code ec;
     const auto size = std::filesystem::file_size(path, ec);
@@ -536,7 +536,7 @@ std::vector<UserPointEntry> LoadPointsFile(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
     std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
     if (!in.good() && !in.eof()) throw Failure{kExitUsage, path + ": cannot be read"};
-    qvctl::PointsParseResult parsed = qvctl::ParsePoints(*format, text);
+    qvpoints::PointsParseResult parsed = qvpoints::ParsePoints(*format, text);
     if (!parsed.ok()) {
         throw Failure{kExitUsage, path + ":" + std::to_string(parsed.error_line) + ": " +
                                       parsed.error + " (nothing was changed on the device)"};
@@ -566,13 +566,13 @@ void SaveFileAtomically(const std::string& path, const std::string& text) {
 }
 
 void CmdPointsGet(Session& s, const std::string& file, Output& out) {
-    const auto format = qvctl::PointsFormatOf(file);
+    const auto format = qvpoints::PointsFormatOf(file);
     s.EnsureDownloadMode();
     s.MustRun("user point read", ReqGetUserDB);
     std::vector<UserPointEntry> points(GetUserDBCount(s.port()));
     for (size_t i = 0; i < points.size(); ++i) GetUserDB(s.port(), static_cast<int>(i), &points[i]);
-    SaveFileAtomically(file, *format == qvctl::PointsFormat::kGpx ? qvctl::WriteGpx(points)
-                                                                  : qvctl::WriteCsv(points));
+    SaveFileAtomically(file, *format == qvpoints::PointsFormat::kGpx ? qvpoints::WriteGpx(points)
+                                                                     : qvpoints::WriteCsv(points));
     out.Field("file", file);
     out.Field("points", points.size());
     out.Line("Saved " + std::to_string(points.size()) + " user points to " + file);
@@ -710,7 +710,7 @@ int main(int argc, char** argv) {
     std::string points_file;
     const auto points_name = CLI::Validator(
         [](std::string& name) {
-            return qvctl::PointsFormatOf(name)
+            return qvpoints::PointsFormatOf(name)
                        ? std::string()
                        : std::string("the file name must end in .gpx or .csv");
         },

@@ -3,9 +3,11 @@
 // given back.
 #include <gtest/gtest.h>
 
+#include <fstream>
 #include <memory>
 
 #include "orvixtool/config/settings.h"
+#include "orvixtool/devicelink/serial_backup.h"
 #include "orvixtool/testsupport/pages_harness.h"
 #include "orvixtool/testsupport/scripted_qv_link.h"
 #include "orvixtool/testsupport/simulated_usb_device.h"
@@ -64,6 +66,8 @@ protected:
     }
 
     webtest::ConfigHome home_;
+    webtest::TempDir data_;
+    webtest::ScopedEnv data_home_{"XDG_DATA_HOME", data_.path()};
     // A shop whose login answers nonsense: the owner is offered a file on the PC.
     z31sim::Shop shop_;
     webtest::ScopedEnv web_host_{"DEVOD_WEB_HOST", "127.0.0.1"};
@@ -239,10 +243,15 @@ TEST_F(SerialConnectTest, ADatabaseUpdateOnTheSerialLinkOffersMobFilesAndWritesT
     EXPECT_EQ(prompt_.file_requests[0].filter, "mob Files (*.mob)|*.mob|");
     EXPECT_EQ(prompt_.file_requests[0].default_extension, "mob");
     EXPECT_EQ(prompt_.file_requests[0].initial_name, "*.mob");
+    // First the backup reads, with the device held busy, then the write.
+    EXPECT_TRUE(pages_.connection.Busy());
+    RunTimers({CUpgradeDlgHttp::kTimerSerialBackup});
+    EXPECT_FALSE(upgrade_->LastBackupPath().empty());
     EXPECT_EQ(pages_.connection.State(), ConnectionState::Updating);
     EXPECT_TRUE(upgrade_->WriteRunning());
     qv_.Script("ReqGetDBVersion", {{.text = "2032.01.1"}});
-    RunTimers({CUpgradeDlgHttp::kTimerSerialWrite, CUpgradeDlgHttp::kTimerSerialInfo});
+    RunTimers({CUpgradeDlgHttp::kTimerSerialBackup, CUpgradeDlgHttp::kTimerSerialWrite,
+               CUpgradeDlgHttp::kTimerSerialInfo});
     EXPECT_EQ(qv_.written_paths, std::vector<std::string>{"/data/update.mob"});
     EXPECT_EQ(prompt_.boxes.back().text, "DB Upgrade : Completed!");
     EXPECT_EQ(pages_.connection.State(), ConnectionState::Connected);
@@ -255,10 +264,124 @@ TEST_F(SerialConnectTest, ClosingThePageDuringASerialWriteClosesThePort) {
     StartUp();
     qv_.Script("ReqWriteDB", {{.polls = 1000000}});
     StartUpdateByHand("/data/update.mob");
+    RunTimers({CUpgradeDlgHttp::kTimerSerialBackup});
     for (int i = 0; i < 20; ++i) upgrade_->OnTimer(CUpgradeDlgHttp::kTimerSerialWrite);
     ASSERT_TRUE(upgrade_->WriteRunning());
     upgrade_.reset();
     EXPECT_EQ(qv_.closed, std::vector<int>{4});
+}
+
+UserPointEntry SamplePoint(int n) {
+    UserPointEntry p{};
+    p.w0Bits0to3 = static_cast<uint16_t>(1 + n % 12);
+    p.w1Bits11to15 = static_cast<uint16_t>(n % 24);
+    p.latitude = 4813720 + n;
+    p.longitude = -1157560 - n;
+    p.direction = static_cast<int16_t>(n * 10);
+    p.word10 = static_cast<uint16_t>(n);
+    return p;
+}
+
+class SerialBackupTest : public SerialConnectTest {
+protected:
+    void SetUp() override {
+        qv_.Script("ReqFindDevice Z21PRO", {{.found = {4}}});
+        qv_.device_settings = {{80, 100}, {20}, {0}, {-300}, {}, {1}};
+        qv_.device_points = {SamplePoint(1), SamplePoint(2)};
+        StartUp();
+    }
+    std::vector<std::string> Requests(size_t from = 0) const {
+        std::vector<std::string> r;
+        for (size_t i = from; i < qv_.calls.size(); ++i) {
+            if (qv_.calls[i].rfind("Req", 0) == 0) r.push_back(qv_.calls[i]);
+        }
+        return r;
+    }
+    void RunUpdate() {
+        RunTimers({CUpgradeDlgHttp::kTimerSerialBackup, CUpgradeDlgHttp::kTimerSerialWrite,
+                   CUpgradeDlgHttp::kTimerSerialInfo});
+    }
+};
+
+TEST_F(SerialBackupTest, TheDeviceIsBackedUpBeforeTheEraseAndTheBackupReadsBack) {
+    const size_t before = qv_.calls.size();
+    StartUpdateByHand("/data/update.mob");
+    RunUpdate();
+    const auto requests = Requests(before);
+    const std::vector<std::string> start(requests.begin(), requests.begin() + 6);
+    EXPECT_EQ(start,
+              (std::vector<std::string>{"ReqGetDeviceMode", "ReqGetUserSetting", "ReqGetUserDB",
+                                        "ReqGetDeviceMode", "ReqEraseDB", "ReqWriteDB"}));
+    std::string error;
+    const auto kept = LoadSerialBackup(upgrade_->LastBackupPath(), &error);
+    ASSERT_TRUE(kept) << error;
+    EXPECT_EQ(kept->settings, qv_.device_settings);
+    EXPECT_TRUE(SamePoints(kept->points, qv_.device_points));
+    // Unchanged by the write: no question after it.
+    EXPECT_EQ(prompt_.boxes.back().text, "DB Upgrade : Completed!");
+}
+
+TEST_F(SerialBackupTest, AWriteThatLostThePointsOffersThemBack) {
+    const auto points = qv_.device_points;
+    StartUpdateByHand("/data/update.mob");
+    RunTimers({CUpgradeDlgHttp::kTimerSerialBackup});
+    qv_.device_points.clear();  // what the write does to the device
+    prompt_.AnswerBox(kIdOk);   // "DB Upgrade : Completed!"
+    prompt_.AnswerBox(kIdYes);  // write them back
+    RunUpdate();
+    std::vector<std::string> texts;
+    for (const auto& b : prompt_.boxes) texts.push_back(b.text);
+    EXPECT_EQ(std::vector<std::string>(texts.end() - 3, texts.end()),
+              (std::vector<std::string>{"DB Upgrade : Completed!",
+                                        CUpgradeDlgHttp::kSerialRestoreQuestion,
+                                        CUpgradeDlgHttp::kSerialRestoredText}));
+    EXPECT_TRUE(SamePoints(qv_.device_points, points));
+    // Only what differed was written back.
+    EXPECT_EQ(std::count(qv_.calls.begin(), qv_.calls.end(), "ReqSetUserSetting"), 0);
+    EXPECT_EQ(std::count(qv_.calls.begin(), qv_.calls.end(), "ReqSetUserDB"), 1);
+}
+
+TEST_F(SerialBackupTest, AFailedBackupAsksAndNoStopsTheWrite) {
+    qv_.Script("ReqGetUserDB", {{.result = 2}});
+    StartUpdateByHand("/data/update.mob");
+    prompt_.AnswerBox(kIdNo);
+    RunUpdate();
+    EXPECT_TRUE(qv_.written_paths.empty());
+    EXPECT_EQ(std::count(qv_.calls.begin(), qv_.calls.end(), "ReqEraseDB"), 0);
+    EXPECT_NE(prompt_.boxes.back().text.find("did not send its user points"), std::string::npos);
+    EXPECT_EQ(pages_.connection.State(), ConnectionState::Connected);
+    EXPECT_FALSE(pages_.connection.Busy());
+    // Going on writes the database without a backup.
+    StartUpdateByHand("/data/update.mob");
+    prompt_.AnswerBox(kIdYes);
+    RunUpdate();
+    EXPECT_EQ(qv_.written_paths, std::vector<std::string>{"/data/update.mob"});
+    EXPECT_TRUE(upgrade_->LastBackupPath().empty());
+}
+
+TEST_F(SerialBackupTest, ABackupIsRestoredByHandAndOtherFilesAreRefused) {
+    SerialDeviceData data{{{50}, {10}, {1}, {60}, {1}, {0}}, {SamplePoint(7)}};
+    const std::string path = data_.path() + "/mine.gpx";
+    std::ofstream(path) << FormatSerialBackup(data, 4, "Z21PRO", "2026-12-10T00:00:00Z");
+    prompt_.AnswerFile(path);
+    prompt_.AnswerBox(kIdYes);
+    upgrade_->RestoreBackupByHand();
+    RunTimers({CUpgradeDlgHttp::kTimerSerialBackup});
+    EXPECT_EQ(prompt_.boxes.back().text, CUpgradeDlgHttp::kSerialRestoredText);
+    EXPECT_EQ(qv_.device_settings, data.settings);
+    EXPECT_TRUE(SamePoints(qv_.device_points, data.points));
+
+    std::string error;
+    for (const std::string& bad :
+         {std::string("<gpx version=\"1.1\" creator=\"x\"/>"),
+          FormatSerialBackup(data, 4, "Z21PRO", "t")
+              .replace(FormatSerialBackup(data, 4, "Z21PRO", "t").find("link=\"serial\""), 13,
+                       "link=\"usb\""),
+          FormatSerialBackup(data, 4, "Z21PRO", "t")
+              .replace(FormatSerialBackup(data, 4, "Z21PRO", "t").find("gmt=\"60\""), 8,
+                       "gmt=\"6x\"")}) {
+        EXPECT_FALSE(ParseSerialBackup(bad, &error)) << bad;
+    }
 }
 
 }  // namespace

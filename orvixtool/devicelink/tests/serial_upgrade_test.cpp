@@ -47,7 +47,9 @@ protected:
         Settings().SetSerialModel("Z40PRO");
         pages_.Initialise();
     }
-    ~SerialUpgradeTest() override { EXPECT_TRUE(pages_.prompt.unexpected.empty()); }
+    ~SerialUpgradeTest() override {
+        for (const auto& u : pages_.prompt.unexpected) ADD_FAILURE() << "unexpected " << u;
+    }
 
     // Fires the running timers among `ids` every few milliseconds until none runs or `limit`.
     bool RunTimers(std::initializer_list<unsigned> ids, std::chrono::milliseconds limit = 30s) {
@@ -89,6 +91,8 @@ protected:
     }
 
     webtest::ConfigHome home_;
+    webtest::TempDir data_;
+    webtest::ScopedEnv data_home_{"XDG_DATA_HOME", data_.path()};
     webtest::TempDir work_;
     webtest::ScopedCwd cwd_{work_.path()};  // "tmpDB" lands here
     z31sim::Shop shop_{ShopWithSerialDatabases()};
@@ -114,9 +118,15 @@ TEST_F(SerialUpgradeTest, FromTheButtonToCompletedWithTheDatabaseReceivedByteFor
         serial_catalogue |= request.target == z31sim::kSerialCataloguePath;
     }
     EXPECT_TRUE(serial_catalogue);
+    // The backup is on disk before the first block of the database goes out.
+    ASSERT_TRUE(RunTimers({CUpgradeDlgHttp::kTimerSerialBackup}));
     ASSERT_EQ(pages_.connection.State(), ConnectionState::Updating);
-    ASSERT_TRUE(
-        RunTimers({CUpgradeDlgHttp::kTimerSerialWrite, CUpgradeDlgHttp::kTimerSerialInfo}, 60s));
+    ASSERT_FALSE(pages_.upgrade->LastBackupPath().empty());
+    EXPECT_TRUE(std::filesystem::exists(pages_.upgrade->LastBackupPath()));
+    EXPECT_TRUE(device_->ReceivedImage(z31sim::Area::Database).empty());
+    ASSERT_TRUE(RunTimers({CUpgradeDlgHttp::kTimerSerialBackup, CUpgradeDlgHttp::kTimerSerialWrite,
+                           CUpgradeDlgHttp::kTimerSerialInfo},
+                          60s));
     ASSERT_FALSE(pages_.prompt.boxes.empty());
     EXPECT_EQ(pages_.prompt.boxes.back().text, "DB Upgrade : Completed!");
     EXPECT_EQ(pages_.prompt.boxes.back().caption, "COMPLETE");
@@ -132,7 +142,8 @@ TEST_F(SerialUpgradeTest, AFailingEraseEndsInTheRetryMessage) {
     Connect();
     device_->SetEraseAnswers(false);
     StartUpdate(shop_.Config().serial_databases.front());
-    ASSERT_TRUE(RunTimers({CUpgradeDlgHttp::kTimerSerialWrite}, 60s));
+    ASSERT_TRUE(
+        RunTimers({CUpgradeDlgHttp::kTimerSerialBackup, CUpgradeDlgHttp::kTimerSerialWrite}, 60s));
     ASSERT_FALSE(pages_.prompt.boxes.empty());
     EXPECT_EQ(pages_.prompt.boxes.back().text, "Error : DB write fail   \n\n  Retry to download!");
     EXPECT_EQ(pages_.connection.State(), ConnectionState::Disconnected);
@@ -147,7 +158,8 @@ TEST_F(SerialUpgradeTest, AChecksumErrorVerdictEndsInTheRetryMessage) {
     Connect();
     device_->SetWriteVerdict(z31sim::WriteVerdict::CheckSumErr);
     StartUpdate(shop_.Config().serial_databases.front());
-    ASSERT_TRUE(RunTimers({CUpgradeDlgHttp::kTimerSerialWrite}, 60s));
+    ASSERT_TRUE(
+        RunTimers({CUpgradeDlgHttp::kTimerSerialBackup, CUpgradeDlgHttp::kTimerSerialWrite}, 60s));
     ASSERT_FALSE(pages_.prompt.boxes.empty());
     EXPECT_EQ(pages_.prompt.boxes.back().text, "Error : DB write fail   \n\n  Retry to download!");
     EXPECT_EQ(pages_.prompt.boxes.back().caption, "ERROR");
@@ -161,7 +173,8 @@ TEST_F(SerialUpgradeTest, ClosingThePageDuringTheWriteEndsItAndGivesThePortBack)
     const auto until = std::chrono::steady_clock::now() + 20s;
     while (device_->ReceivedImage(z31sim::Area::Database).size() < 8192 &&
            std::chrono::steady_clock::now() < until) {
-        for (unsigned id : {CUpgradeDlgHttp::kTimerSerialWrite}) {
+        for (unsigned id :
+             {CUpgradeDlgHttp::kTimerSerialBackup, CUpgradeDlgHttp::kTimerSerialWrite}) {
             if (pages_.timers.IsRunning(id)) pages_.upgrade->OnTimer(id);
         }
         std::this_thread::sleep_for(5ms);

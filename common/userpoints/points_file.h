@@ -18,24 +18,32 @@
 
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "qvlib/session/qvlib.h"
 
-namespace qvctl {
+namespace qvpoints {
 
 enum class PointsFormat { kGpx, kCsv };
 
 // The format a file name asks for, by its extension (".gpx" or ".csv", in any case).
 std::optional<PointsFormat> PointsFormatOf(const std::string& path);
 
+// Attributes of one element, in order.
+using Attributes = std::vector<std::pair<std::string, std::string>>;
+
 std::string WriteGpx(const std::vector<UserPointEntry>& points);
+// The same with an element <qv:backup .../> of these attributes in the metadata's extensions (a
+// backup of a device: what it holds besides its points).
+std::string WriteGpx(const std::vector<UserPointEntry>& points, const Attributes& backup);
 std::string WriteCsv(const std::vector<UserPointEntry>& points);
 
 struct PointsParseResult {
     std::vector<UserPointEntry> points;  // empty when there is a fault
     int error_line = 0;                  // 1-based; 0 when there is no fault
     std::string error;                   // the reason; empty when there is no fault
+    Attributes backup;                   // GPX: those of the metadata's <qv:backup>, if any
     bool ok() const { return error.empty(); }
 };
 
@@ -52,4 +60,4 @@ std::string FormatDegrees(std::int32_t value);
 // decimal number or lies beyond what 32 bits hold.
 std::optional<std::int32_t> ParseDegrees(const std::string& text);
 
-}  // namespace qvctl
+}  // namespace qvpoints

@@ -1,10 +1,10 @@
-#include "points_file.h"
+#include "common/userpoints/points_file.h"
 
 #include <gtest/gtest.h>
 
 #include <cstring>
 
-namespace qvctl {
+namespace qvpoints {
 namespace {
 
 UserPointEntry Point(std::int32_t lat, std::int32_t lon, std::int16_t direction) {
@@ -59,6 +59,16 @@ TEST(PointsFileTest, GpxAndCsvKeepEveryFieldExactly) {
     EXPECT_TRUE(ParseGpx(WriteGpx({})).ok());
     EXPECT_TRUE(ParseGpx(WriteGpx({})).points.empty());
     EXPECT_TRUE(ParseCsv(WriteCsv({})).ok());
+}
+
+TEST(PointsFileTest, ABackupCarriesItsAttributesInTheMetadata) {
+    const Attributes backup = {{"link", "serial"}, {"speeds", "80,100"}, {"gmt", "-300"}};
+    const std::string gpx = WriteGpx(HardPoints(), backup);
+    const PointsParseResult r = ParseGpx(gpx);
+    ASSERT_TRUE(r.ok()) << r.error;
+    EXPECT_EQ(r.backup, backup);
+    EXPECT_EQ(r.points.size(), HardPoints().size());
+    EXPECT_TRUE(ParseGpx(WriteGpx(HardPoints())).backup.empty());
 }
 
 TEST(PointsFileTest, GpxWaypointsCarryTheirPositionInDegreesWithinGpxRanges) {
@@ -192,4 +202,4 @@ TEST(PointsFileTest, FormatComesFromTheExtension) {
 }
 
 }  // namespace
-}  // namespace qvctl
+}  // namespace qvpoints

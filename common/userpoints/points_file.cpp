@@ -1,4 +1,4 @@
-#include "points_file.h"
+#include "common/userpoints/points_file.h"
 
 #include <tinyxml2.h>
 
@@ -8,7 +8,7 @@
 #include <cstdio>
 #include <cstring>
 
-namespace qvctl {
+namespace qvpoints {
 
 namespace {
 
@@ -186,7 +186,9 @@ std::optional<std::int32_t> ParseDegrees(const std::string& text) {
     return static_cast<std::int32_t>(units);
 }
 
-std::string WriteGpx(const std::vector<UserPointEntry>& points) {
+std::string WriteGpx(const std::vector<UserPointEntry>& points) { return WriteGpx(points, {}); }
+
+std::string WriteGpx(const std::vector<UserPointEntry>& points, const Attributes& backup) {
     tinyxml2::XMLPrinter out;
     out.PushHeader(false, true);
     out.OpenElement("gpx");
@@ -200,8 +202,15 @@ std::string WriteGpx(const std::vector<UserPointEntry>& points) {
     out.PushAttribute("xmlns:qv", kExtensionNamespace);
     out.OpenElement("metadata");
     out.OpenElement("name");
-    out.PushText("User points");
+    out.PushText(backup.empty() ? "User points" : "Device backup");
     out.CloseElement();
+    if (!backup.empty()) {
+        out.OpenElement("extensions");
+        out.OpenElement("qv:backup");
+        for (const auto& [name, value] : backup) out.PushAttribute(name.c_str(), value.c_str());
+        out.CloseElement();
+        out.CloseElement();
+    }
     out.CloseElement();
     for (size_t i = 0; i < points.size(); ++i) {
         const UserPointEntry& p = points[i];
@@ -245,6 +254,15 @@ PointsParseResult ParseGpx(const std::string& text) {
                      "not a GPX file: the root element is not <gpx>");
     }
     PointsParseResult result;
+    if (auto* metadata = ChildNamed(root, "metadata")) {
+        if (auto* extensions = ChildNamed(metadata, "extensions")) {
+            if (auto* backup = ChildNamed(extensions, "backup")) {
+                for (auto* a = backup->FirstAttribute(); a != nullptr; a = a->Next()) {
+                    result.backup.emplace_back(a->Name(), a->Value());
+                }
+            }
+        }
+    }
     for (auto* wpt = root->FirstChildElement(); wpt != nullptr; wpt = wpt->NextSiblingElement()) {
         if (!NameIs(wpt->Name(), "wpt")) continue;
         const int line = wpt->GetLineNum();
@@ -425,4 +443,4 @@ PointsParseResult ParsePoints(PointsFormat format, const std::string& text) {
     return format == PointsFormat::kGpx ? ParseGpx(text) : ParseCsv(text);
 }
 
-}  // namespace qvctl
+}  // namespace qvpoints
