@@ -25,20 +25,25 @@ devod::FileDialogRequest SaveAsRequest() {
     return request;
 }
 
-// Asks the device for its user points over the open pipes, asks the owner where to save them and
-// saves them. Returns the text of the closing message box. The pipes stay open meanwhile: the
-// exchange is ended only after the Save As dialog.
+// Asks the owner where to save the points and saves them. Returns the text of the closing message
+// box.
+std::string SaveUserPoints(const std::vector<UserPoint>& points, devod::IPrompt& prompt) {
+    if (points.empty()) return "NO user DB ";
+    auto path = prompt.FileDialog(SaveAsRequest());
+    if (!path) return "Canceled to save user db";
+    const std::string text =
+        IsGpxFileName(*path) ? FormatUserPointsGpx(points) : FormatUserPoints(points);
+    const std::string error = SaveTextFile(*path, text);
+    return error.empty() ? " Save User DB : Completed!" : error;
+}
+
+// Asks the device for its user points over the open pipes, then saves them. The pipes stay open
+// meanwhile: the exchange is ended only after the Save As dialog.
 std::string FetchAndSaveUserPoints(DeviceExchange& exchange, devod::IPrompt& prompt) {
     std::string error;
     const auto points = FetchUserPoints(exchange, &error);
     if (!points) return error;
-    if (points->empty()) return "NO user DB ";
-    auto path = prompt.FileDialog(SaveAsRequest());
-    if (!path) return "Canceled to save user db";
-    const std::string text =
-        IsGpxFileName(*path) ? FormatUserPointsGpx(*points) : FormatUserPoints(*points);
-    error = SaveTextFile(*path, text);
-    return error.empty() ? " Save User DB : Completed!" : error;
+    return SaveUserPoints(*points, prompt);
 }
 
 }  // namespace
@@ -81,6 +86,10 @@ std::optional<std::vector<UserPoint>> FetchUserPoints(DeviceExchange& exchange,
 
 void CUserSettingDlg::ExportUserPoints() {
     if (!DeviceReady()) return;
+    if (SerialReady()) {
+        ExportSerialUserPoints();
+        return;
+    }
     std::string result;
     {
         DeviceExchange exchange(connection_);
@@ -88,6 +97,18 @@ void CUserSettingDlg::ExportUserPoints() {
         if (!exchange.Open(/*probe=*/true, /*open_input=*/true)) return;
         result = FetchAndSaveUserPoints(exchange, prompt_);
         exchange.End();
+    }
+    prompt_.MessageBox(result, devod::kAppTitle, devod::kMbOk);
+}
+
+void CUserSettingDlg::ExportSerialUserPoints() {
+    std::string result = kSerialFailedText;
+    if (RunSerialRequest(&devod::IQvLink::ReqGetUserDB)) {
+        std::vector<UserPoint> points;
+        for (const UserPointEntry& p : qv_->GetUserPoints(connection_.Port())) {
+            points.push_back({static_cast<uint16_t>(p.direction), p.latitude, p.longitude});
+        }
+        result = SaveUserPoints(points, prompt_);
     }
     prompt_.MessageBox(result, devod::kAppTitle, devod::kMbOk);
 }

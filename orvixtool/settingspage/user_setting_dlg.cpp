@@ -45,18 +45,29 @@ void ShowDistance(devod::IControls& controls, int id, int metres) {
 }  // namespace
 
 CUserSettingDlg::CUserSettingDlg(devod::IControls& controls, devod::IPrompt& prompt,
-                                 devod::ConnectionModel& connection)
-    : controls_(controls), prompt_(prompt), connection_(connection) {
+                                 devod::ConnectionModel& connection, devod::IQvLink* qv)
+    : controls_(controls), prompt_(prompt), connection_(connection), qv_(qv) {
     connection_.AddListener(
         [this](const devod::ConnectionModel& model) { OnConnectionChanged(model); });
     connection_.SetConnectedHandler([this] {
+        if (connection_.Kind() == devod::kSerialConnection) {
+            // One read gives the settings and the user speeds of a device on a serial port.
+            if (SerialReady()) ReadSerialSettings();
+            return;
+        }
         if (connection_.Kind() != devod::kUsbConnection) return;
         ReadSettings();
         ReadUserSpeeds();
     });
 }
 
-bool CUserSettingDlg::DeviceReady() const { return connection_.Ready(devod::kUsbConnection); }
+bool CUserSettingDlg::DeviceReady() const {
+    return connection_.Ready(devod::kUsbConnection) || SerialReady();
+}
+
+bool CUserSettingDlg::SerialReady() const {
+    return qv_ != nullptr && connection_.Ready(devod::kSerialConnection);
+}
 
 void CUserSettingDlg::OnConnectionChanged(const devod::ConnectionModel& model) {
     switch (model.State()) {
@@ -209,6 +220,10 @@ void CUserSettingDlg::SelectTimeZoneRow(size_t row) {
 
 void CUserSettingDlg::ReadSettings() {
     if (!DeviceReady()) return;
+    if (SerialReady()) {
+        ReadSerialSettings();
+        return;
+    }
     DeviceExchange exchange(connection_);
     if (!exchange.Begin()) return;
     if (RequestRecord(exchange, kSettingsRecord, settings_)) ShowSettingsBlock();
@@ -235,6 +250,10 @@ void CUserSettingDlg::ShowSettingsBlock() {
 
 void CUserSettingDlg::ReadUserSpeeds() {
     if (!DeviceReady()) return;
+    if (SerialReady()) {
+        ReadSerialSettings();
+        return;
+    }
     DeviceExchange exchange(connection_);
     if (!exchange.Begin()) return;
     if (RequestRecord(exchange, kUserSpeeds, speeds_)) {
@@ -246,6 +265,11 @@ void CUserSettingDlg::ReadUserSpeeds() {
 }
 
 void CUserSettingDlg::WriteFrame(std::span<const uint8_t> frame, const char* done_text) {
+    if (SerialReady()) {
+        // The members hold what the frame carries; the serial device takes them as its lists.
+        WriteSerialSettings(done_text);
+        return;
+    }
     DeviceExchange exchange(connection_);
     if (!exchange.Begin()) return;
     if (!exchange.Open(/*probe=*/false, /*open_input=*/false)) return;

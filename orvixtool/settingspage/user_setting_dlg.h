@@ -9,6 +9,7 @@
 #include <span>
 
 #include "orvixtool/devicelink/connection_model.h"
+#include "orvixtool/devicelink/qv_link.h"
 #include "orvixtool/shell/dialog_host.h"
 #include "orvixtool/shell/main_window_link.h"
 
@@ -53,8 +54,12 @@ public:
 
     // Observes the connection: shows each of its states on this page's controls, and reads the
     // device's settings and user speeds whenever a USB connection has been made.
+    // With `qv`, the same operations run through QVLib for a device on a serial port (each waits
+    // for the library's request to end, at most kSerialRequestLimitMs).
     CUserSettingDlg(devod::IControls& controls, devod::IPrompt& prompt,
-                    devod::ConnectionModel& connection);
+                    devod::ConnectionModel& connection, devod::IQvLink* qv = nullptr);
+    static constexpr uint32_t kSerialRequestLimitMs = 15000;
+    static constexpr char kSerialFailedText[] = "The Z31 did not answer on its serial port.";
 
     bool OnInitDialog();
     // Button clicks, selection and text changes, by control id.
@@ -69,7 +74,7 @@ public:
     void OnConnectionChanged(const devod::ConnectionModel& connection);
 
     // The device operations. Each does nothing, and changes nothing, unless a device is connected
-    // over USB and free.
+    // (over USB, or on a serial port through QVLib) and free.
     void ReadSettings();    // settings record read
     void ReadUserSpeeds();  // user speed read
     void SaveWarningMode();
@@ -85,6 +90,13 @@ public:
 
 private:
     bool DeviceReady() const;
+    bool SerialReady() const;
+    // Serial link: one QVLib request run to its end, the device held busy meanwhile; true for
+    // result 1.
+    bool RunSerialRequest(int (devod::IQvLink::*request)(int));
+    void ReadSerialSettings();
+    void WriteSerialSettings(const char* done_text);
+    void ExportSerialUserPoints();
     // The summer-time radios from the member, and the member from the radios.
     void RefreshControls();
     void RefreshMembers();
@@ -105,4 +117,6 @@ private:
     std::array<uint8_t, 6> settings_{};
     std::array<uint8_t, 5> speeds_{};
     int summer_time_ = 1;  // 0 "On", 1 "Off", -1 neither
+    devod::IQvLink* qv_;
+    devod::SerialSettings serial_lists_;  // the serial device's lists as last read
 };

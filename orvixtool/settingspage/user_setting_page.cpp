@@ -44,7 +44,7 @@ UserSettingPage::UserSettingPage(IPrompt& prompt, ConnectionModel& connection, Q
     AddButton(1062, "Read", 286, 166, 34, 15);
     AddButton(1063, "Save", 323, 166, 35, 15);
 
-    logic_ = std::make_unique<CUserSettingDlg>(*this, prompt, connection);
+    logic_ = std::make_unique<CUserSettingDlg>(*this, prompt, connection, &qv_link_);
     on_command = [this, &prompt](int id) { RunCommand(prompt, [&] { logic_->OnCommand(id); }); };
     on_text_changed = [this, &prompt](int id) {
         RunCommand(prompt, [&] { logic_->OnTextChanged(id); });

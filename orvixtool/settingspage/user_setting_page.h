@@ -19,6 +19,7 @@ public:
     CUserSettingDlg& Logic() { return *logic_; }
 
 private:
+    QvLibLink qv_link_;  // a device on a serial port, through QVLib
     std::unique_ptr<CUserSettingDlg> logic_;
 };
 

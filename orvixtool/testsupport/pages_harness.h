@@ -27,7 +27,7 @@ struct PagesHarness {
     explicit PagesHarness(IQvLink* qv = nullptr) {
         upgrade = std::make_unique<CUpgradeDlgHttp>(upgrade_controls, timers, prompt, prompt,
                                                     connection, qv);
-        settings = std::make_unique<CUserSettingDlg>(settings_controls, prompt, connection);
+        settings = std::make_unique<CUserSettingDlg>(settings_controls, prompt, connection, qv);
     }
     // Runs both pages' initialisation and gives the Upgrade page the main window, as the program
     // does.

@@ -8,6 +8,8 @@
 
 #include "orvixtool/config/settings.h"
 #include "orvixtool/devicelink/serial_backup.h"
+#include "orvixtool/settingspage/serial_settings.h"
+#include "orvixtool/settingspage/user_setting_dlg.h"
 #include "orvixtool/testsupport/pages_harness.h"
 #include "orvixtool/testsupport/scripted_qv_link.h"
 #include "orvixtool/testsupport/simulated_usb_device.h"
@@ -173,7 +175,9 @@ TEST_F(SerialConnectTest, ADeviceInNormalOperationIsSwitchedBeforeItsVersionsAre
     StartUp();
     const std::vector<std::string> expected = {"ReqGetDeviceMode", "ReqSetDeviceDNMode",
                                                "ReqGetFWVersion", "ReqGetDBVersion",
-                                               "ReqGetSerialNumber"};
+                                               "ReqGetSerialNumber",
+                                               // the settings page, once connected
+                                               "ReqGetUserSetting"};
     std::vector<std::string> requests;
     for (const auto& c : qv_.calls) {
         if (c.rfind("ReqGet", 0) == 0 || c == "ReqSetDeviceDNMode") requests.push_back(c);
@@ -382,6 +386,69 @@ TEST_F(SerialBackupTest, ABackupIsRestoredByHandAndOtherFilesAreRefused) {
                        "gmt=\"6x\"")}) {
         EXPECT_FALSE(ParseSerialBackup(bad, &error)) << bad;
     }
+}
+
+TEST_F(SerialBackupTest, TheSettingsPageReadsWritesAndExportsThroughTheLibrary) {
+    // Read after the connection: km/h, the 24-hour clock, GMT -5 h without summer time, a 20 s
+    // warning, user speeds 80 and 100.
+    FakeControls& page = pages_.settings_controls;
+    EXPECT_TRUE(page.IsChecked(CUserSettingDlg::kIdKmh));
+    EXPECT_EQ(page.ComboSelection(CUserSettingDlg::kIdClockDisplay), 1);
+    EXPECT_EQ(page.ComboSelection(CUserSettingDlg::kIdWarningMode), 3);
+    EXPECT_EQ(page.GetText(CUserSettingDlg::kIdUserSpeed1), "80");
+    EXPECT_EQ(page.GetText(CUserSettingDlg::kIdUserSpeed3), "0");
+    EXPECT_NE(page.ComboText(CUserSettingDlg::kIdTimeZone,
+                             page.ComboSelection(CUserSettingDlg::kIdTimeZone))
+                  .find("-5 (New York"),
+              std::string::npos);
+    for (int id : CUserSettingDlg::kDeviceControls) EXPECT_TRUE(page.IsEnabled(id)) << id;
+
+    // A user speed written: the lists go to the device with only that changed.
+    page.SetText(CUserSettingDlg::kIdUserSpeed3, "120");
+    pages_.settings->OnCommand(CUserSettingDlg::kIdSpeedWrite);
+    EXPECT_EQ(qv_.device_settings.speeds, (std::vector<int>{80, 100, 120}));
+    EXPECT_EQ(qv_.device_settings.gmt, std::vector<int>{-300});
+    EXPECT_EQ(qv_.device_settings.warning, std::vector<int>{20});
+    // The speed unit saved as mph.
+    page.SetCheck(CUserSettingDlg::kIdKmh, false);
+    page.SetCheck(CUserSettingDlg::kIdMph, true);
+    pages_.settings->OnCommand(CUserSettingDlg::kIdUnitWrite);
+    EXPECT_EQ(qv_.device_settings.unit, std::vector<int>{1});
+
+    // The export reads the user points through the library.
+    const std::string path = data_.path() + "/points.xls";
+    prompt_.boxes.clear();
+    prompt_.AnswerFile(path);
+    pages_.settings->OnCommand(CUserSettingDlg::kIdExport);
+    ASSERT_FALSE(prompt_.boxes.empty());
+    EXPECT_EQ(prompt_.boxes.back().text, " Save User DB : Completed!");
+    std::ifstream in(path, std::ios::binary);
+    std::string text((std::istreambuf_iterator<char>(in)), {});
+    EXPECT_EQ(text,
+              "No\tLat\tLong\tDir\r\n1\t48.13721\t-11.57561\t10\r\n"
+              "2\t48.13722\t-11.57562\t20\r\n");
+}
+
+TEST(SerialSettingsViewTest, WhatThePageCannotShowIsKeptAsTheDeviceHasIt) {
+    using namespace devod::usersettings;
+    // India: GMT +5:30 with summer time off, a warning of 45 s the page has no mode for.
+    const SerialSettings device = {{60, -1, 90}, {45}, {1}, {330}, {0}, {0}};
+    const SettingsView view = ViewOfSerialSettings(device, {});
+    EXPECT_EQ(view.settings[kByteUnit], 0);   // mph
+    EXPECT_EQ(view.settings[kByteClock], 1);  // 12-hour
+    EXPECT_EQ(DecodeOffset(view.settings[kByteOffset]), 5);
+    EXPECT_EQ(view.settings[kByteWarningMode], 0);
+    EXPECT_EQ(view.speeds, (SpeedBlock{60, 0, 90, 0, 0}));
+    EXPECT_EQ(view.summer_time, 1);
+    EXPECT_EQ(SerialSettingsOfView(view, device), device);
+    // Summer time on: the page's offset holds it, the device's GMT does not.
+    SettingsView summer = view;
+    summer.summer_time = 0;
+    summer.settings[kByteOffset] = EncodeOffset(6);
+    const SerialSettings back = SerialSettingsOfView(summer, device);
+    EXPECT_EQ(back.summer, std::vector<int>{1});
+    EXPECT_EQ(back.gmt, std::vector<int>{330});
+    EXPECT_EQ(ViewOfSerialSettings(back, {}).settings[kByteOffset], EncodeOffset(6));
 }
 
 }  // namespace
