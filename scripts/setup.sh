@@ -12,6 +12,7 @@ packages=(
     clang-format git
     python3-pyftpdlib
     libcli11-dev nlohmann-json3-dev libtinyxml2-dev libxml2-utils
+    clang libfuzzer-14-dev
 )
 
 # The run command without a display also needs a virtual display and screenshot tools.

@@ -1,9 +1,9 @@
 #!/usr/bin/env bash
 # Installs what is missing, checks the formatting, then builds and runs the whole test suite
 # twice: every test under AddressSanitizer and UndefinedBehaviorSanitizer, and the threaded tests
-# under ThreadSanitizer. Between the two it runs the run command once without a display (virtual
-# display, screenshots, a whole database update), as a fresh machine would, so that a failing
-# main job fails the tests too.
+# under ThreadSanitizer. Between the two it fuzzes every parser target for 20 s and runs the run
+# command once without a display (virtual display, screenshots, a whole database update), as a
+# fresh machine would, so that a failing main job fails the tests too.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 # The run command's packages too (virtual display, screenshot tools).
@@ -18,6 +18,9 @@ cmake -S . -B build-asan -DCMAKE_BUILD_TYPE=Debug -DSANITIZE=address,undefined \
       -DQV_BUILD_BENCH=OFF > /dev/null
 cmake --build build-asan -j"$jobs"
 (cd build-asan && ctest -j"$jobs" --output-on-failure)
+
+# Every parser fuzzed for a while (libFuzzer, clang, ASan and UBSan).
+./scripts/fuzz.sh 20
 
 # The main job, headless whatever the caller's session has.
 echo "Running the run command without a display"

@@ -1,0 +1,38 @@
+#!/usr/bin/env bash
+# Builds the libFuzzer targets (fuzz/, with clang, ASan and UBSan) and runs each on a copy of its
+# corpus with its dictionary, for SECONDS seconds (default 20) or, with --runs N, for N
+# executions. Any finding stops the script with its input saved under build-fuzz/findings/.
+#   ./scripts/fuzz.sh            20 s a target, as the test suite runs it
+#   ./scripts/fuzz.sh 600        ten minutes a target
+#   ./scripts/fuzz.sh --runs 10000000
+set -euo pipefail
+cd "$(dirname "$0")/.."
+limit=(-max_total_time="${1:-20}")
+if [ "${1:-}" = "--runs" ]; then limit=(-runs="${2:?--runs needs a number}"); fi
+
+cmake -S fuzz -B build-fuzz -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ > /dev/null
+cmake --build build-fuzz -j"$(nproc)"
+
+findings="$PWD/build-fuzz/findings"
+mkdir -p "$findings"
+declare -A dictionary=(
+    [points_gpx]=fuzz/points.dict [points_csv]=fuzz/points.dict
+    [settings_reply]=fuzz/reply.dict [userpoint_reply]=fuzz/reply.dict [model_file]=""
+)
+for target in points_gpx points_csv settings_reply userpoint_reply model_file; do
+    work="$(mktemp -d)"
+    cp fuzz/corpus/"$target"/* "$work"/
+    dict=()
+    [ -n "${dictionary[$target]}" ] && dict=(-dict="${dictionary[$target]}")
+    log="$findings/$target.log"
+    echo "fuzz: $target (${limit[*]})"
+    if ! "build-fuzz/fuzz_$target" "${dict[@]}" "${limit[@]}" -print_final_stats=1 \
+        -artifact_prefix="$findings/$target-" "$work" > "$log" 2>&1; then
+        echo "fuzz: $target found a fault; the input is in $findings, the log is $log" >&2
+        tail -n 30 "$log" >&2
+        rm -rf "$work"
+        exit 1
+    fi
+    grep -E "stat::number_of_executed_units" "$log" | sed "s/^/fuzz: $target /"
+    rm -rf "$work"
+done
