@@ -188,12 +188,12 @@ std::optional<std::int32_t> ParseDegrees(const std::string& text) {
 
 std::string WriteGpx(const std::vector<UserPointEntry>& points) { return WriteGpx(points, {}); }
 
-std::string WriteGpx(const std::vector<UserPointEntry>& points, const Attributes& backup) {
-    tinyxml2::XMLPrinter out;
+void OpenGpx(tinyxml2::XMLPrinter& out, const char* creator, const char* name,
+             const Attributes& backup) {
     out.PushHeader(false, true);
     out.OpenElement("gpx");
     out.PushAttribute("version", "1.1");
-    out.PushAttribute("creator", "qvctl");
+    out.PushAttribute("creator", creator);
     out.PushAttribute("xmlns", "http://www.topografix.com/GPX/1/1");
     out.PushAttribute("xmlns:xsi", "http://www.w3.org/2001/XMLSchema-instance");
     out.PushAttribute(
@@ -202,23 +202,41 @@ std::string WriteGpx(const std::vector<UserPointEntry>& points, const Attributes
     out.PushAttribute("xmlns:qv", kExtensionNamespace);
     out.OpenElement("metadata");
     out.OpenElement("name");
-    out.PushText(backup.empty() ? "User points" : "Device backup");
+    out.PushText(name);
     out.CloseElement();
     if (!backup.empty()) {
         out.OpenElement("extensions");
         out.OpenElement("qv:backup");
-        for (const auto& [name, value] : backup) out.PushAttribute(name.c_str(), value.c_str());
+        for (const auto& [key, value] : backup) out.PushAttribute(key.c_str(), value.c_str());
         out.CloseElement();
         out.CloseElement();
     }
     out.CloseElement();
+}
+
+void OpenWaypoint(tinyxml2::XMLPrinter& out, std::int32_t latitude, std::int32_t longitude) {
+    out.OpenElement("wpt");
+    out.PushAttribute("lat",
+                      FormatDegrees(std::clamp(latitude, -kMaxLatitude, kMaxLatitude)).c_str());
+    out.PushAttribute("lon",
+                      FormatDegrees(std::clamp(longitude, kMinLongitude, kMaxLongitude)).c_str());
+}
+
+void PushClampedPosition(tinyxml2::XMLPrinter& out, std::int32_t latitude, std::int32_t longitude) {
+    if (latitude < -kMaxLatitude || latitude > kMaxLatitude) {
+        out.PushAttribute("latitude", static_cast<int64_t>(latitude));
+    }
+    if (longitude < kMinLongitude || longitude > kMaxLongitude) {
+        out.PushAttribute("longitude", static_cast<int64_t>(longitude));
+    }
+}
+
+std::string WriteGpx(const std::vector<UserPointEntry>& points, const Attributes& backup) {
+    tinyxml2::XMLPrinter out;
+    OpenGpx(out, "qvctl", backup.empty() ? "User points" : "Device backup", backup);
     for (size_t i = 0; i < points.size(); ++i) {
         const UserPointEntry& p = points[i];
-        out.OpenElement("wpt");
-        out.PushAttribute(
-            "lat", FormatDegrees(std::clamp(p.latitude, -kMaxLatitude, kMaxLatitude)).c_str());
-        out.PushAttribute(
-            "lon", FormatDegrees(std::clamp(p.longitude, kMinLongitude, kMaxLongitude)).c_str());
+        OpenWaypoint(out, p.latitude, p.longitude);
         char name[24];
         std::snprintf(name, sizeof name, "%04zu", i + 1);
         out.OpenElement("name");
@@ -227,12 +245,7 @@ std::string WriteGpx(const std::vector<UserPointEntry>& points, const Attributes
         out.OpenElement("extensions");
         out.OpenElement(kExtensionElement);
         for (const Field& f : kFields) out.PushAttribute(f.name, static_cast<int64_t>(f.get(p)));
-        if (p.latitude < -kMaxLatitude || p.latitude > kMaxLatitude) {
-            out.PushAttribute("latitude", static_cast<int64_t>(p.latitude));
-        }
-        if (p.longitude < kMinLongitude || p.longitude > kMaxLongitude) {
-            out.PushAttribute("longitude", static_cast<int64_t>(p.longitude));
-        }
+        PushClampedPosition(out, p.latitude, p.longitude);
         out.CloseElement();
         out.CloseElement();
         out.CloseElement();

@@ -23,6 +23,10 @@
 
 #include "qvlib/session/qvlib.h"
 
+namespace tinyxml2 {
+class XMLPrinter;
+}
+
 namespace qvpoints {
 
 enum class PointsFormat { kGpx, kCsv };
@@ -53,6 +57,17 @@ inline constexpr std::size_t kMaxPointsInFile = 9999;
 PointsParseResult ParseGpx(const std::string& text);
 PointsParseResult ParseCsv(const std::string& text);
 PointsParseResult ParsePoints(PointsFormat format, const std::string& text);
+
+// The pieces of such a GPX file, for other writers of waypoints with the same extension:
+// <gpx> with its namespaces and the <metadata> (named `name`, with <qv:backup> when `backup` is
+// not empty), left open for the waypoints.
+void OpenGpx(tinyxml2::XMLPrinter& out, const char* creator, const char* name,
+             const Attributes& backup);
+// <wpt> with its position clamped into GPX's ranges, left open for its children.
+void OpenWaypoint(tinyxml2::XMLPrinter& out, std::int32_t latitude, std::int32_t longitude);
+// Inside the extension element: the device's own latitude and longitude where the waypoint's
+// had to be clamped.
+void PushClampedPosition(tinyxml2::XMLPrinter& out, std::int32_t latitude, std::int32_t longitude);
 
 // A position in 1/100000 degree as text with five decimals ("-35.13820").
 std::string FormatDegrees(std::int32_t value);

@@ -8,6 +8,8 @@
 #include <cstdio>
 #include <cstring>
 
+#include "common/userpoints/points_file.h"
+
 namespace devod::usersettings {
 namespace {
 
@@ -46,24 +48,6 @@ std::string FormatUserPoints(std::span<const UserPoint> points) {
     return text;
 }
 
-namespace {
-
-// GPX's ranges in 1/100000 degree: latitude -90 to 90, longitude from -180 up to below 180.
-constexpr int32_t kMaxLatitude = 9000000;
-constexpr int32_t kMinLongitude = -18000000;
-constexpr int32_t kMaxLongitude = 17999999;
-
-std::string Degrees(int32_t value) {
-    const int64_t v = value;
-    const int64_t a = v < 0 ? -v : v;
-    char text[32];
-    std::snprintf(text, sizeof text, "%s%lld.%05lld", v < 0 ? "-" : "",
-                  static_cast<long long>(a / 100000), static_cast<long long>(a % 100000));
-    return text;
-}
-
-}  // namespace
-
 std::string FormatUserPointsGpx(std::span<const UserPoint> points) {
     return FormatUserPointsGpx(points, {});
 }
@@ -71,47 +55,18 @@ std::string FormatUserPointsGpx(std::span<const UserPoint> points) {
 std::string FormatUserPointsGpx(std::span<const UserPoint> points,
                                 const std::vector<std::pair<std::string, std::string>>& backup) {
     tinyxml2::XMLPrinter out;
-    out.PushHeader(false, true);
-    out.OpenElement("gpx");
-    out.PushAttribute("version", "1.1");
-    out.PushAttribute("creator", "DevodTool");
-    out.PushAttribute("xmlns", "http://www.topografix.com/GPX/1/1");
-    out.PushAttribute("xmlns:xsi", "http://www.w3.org/2001/XMLSchema-instance");
-    out.PushAttribute(
-        "xsi:schemaLocation",
-        "http://www.topografix.com/GPX/1/1 http://www.topografix.com/GPX/1/1/gpx.xsd");
-    out.PushAttribute("xmlns:qv", "urn:qvlib:user-point:1");
-    out.OpenElement("metadata");
-    out.OpenElement("name");
-    out.PushText(backup.empty() ? "User points" : "DevodTool backup");
-    out.CloseElement();
-    if (!backup.empty()) {
-        out.OpenElement("extensions");
-        out.OpenElement("qv:backup");
-        for (const auto& [name, value] : backup) out.PushAttribute(name.c_str(), value.c_str());
-        out.CloseElement();
-        out.CloseElement();
-    }
-    out.CloseElement();
+    qvpoints::OpenGpx(out, "DevodTool", backup.empty() ? "User points" : "DevodTool backup",
+                      backup);
     for (size_t i = 0; i < points.size(); ++i) {
         const UserPoint& p = points[i];
-        out.OpenElement("wpt");
-        out.PushAttribute("lat",
-                          Degrees(std::clamp(p.latitude, -kMaxLatitude, kMaxLatitude)).c_str());
-        out.PushAttribute("lon",
-                          Degrees(std::clamp(p.longitude, kMinLongitude, kMaxLongitude)).c_str());
+        qvpoints::OpenWaypoint(out, p.latitude, p.longitude);
         out.OpenElement("name");
         out.PushText(std::to_string(i + 1).c_str());
         out.CloseElement();
         out.OpenElement("extensions");
         out.OpenElement("qv:point");
         out.PushAttribute("direction", static_cast<unsigned>(p.direction));
-        if (p.latitude < -kMaxLatitude || p.latitude > kMaxLatitude) {
-            out.PushAttribute("latitude", static_cast<int64_t>(p.latitude));
-        }
-        if (p.longitude < kMinLongitude || p.longitude > kMaxLongitude) {
-            out.PushAttribute("longitude", static_cast<int64_t>(p.longitude));
-        }
+        qvpoints::PushClampedPosition(out, p.latitude, p.longitude);
         out.CloseElement();
         out.CloseElement();
         out.CloseElement();
