@@ -5,6 +5,7 @@
 #   ./scripts/fuzz.sh            20 s a target, as the test suite runs it
 #   ./scripts/fuzz.sh 600        ten minutes a target
 #   ./scripts/fuzz.sh --runs 10000000
+#   FUZZ_TARGETS="points_gpx catalogue" ./scripts/fuzz.sh 60     only these targets
 set -euo pipefail
 cd "$(dirname "$0")/.."
 limit=(-max_total_time="${1:-20}")
@@ -15,15 +16,20 @@ cmake --build build-fuzz -j"$(nproc)"
 
 findings="$PWD/build-fuzz/findings"
 mkdir -p "$findings"
+# A target's dictionary: the shared one named here, else fuzz/TARGET.dict when there is one.
 declare -A dictionary=(
     [points_gpx]=fuzz/points.dict [points_csv]=fuzz/points.dict
-    [settings_reply]=fuzz/reply.dict [userpoint_reply]=fuzz/reply.dict [model_file]=""
+    [settings_reply]=fuzz/reply.dict [userpoint_reply]=fuzz/reply.dict
 )
-for target in points_gpx points_csv settings_reply userpoint_reply model_file; do
+# Every target has its corpus in fuzz/corpus/TARGET and its program build-fuzz/fuzz_TARGET.
+for corpus in fuzz/corpus/*/; do
+    target="$(basename "$corpus")"
+    if [ -n "${FUZZ_TARGETS:-}" ] && [[ " $FUZZ_TARGETS " != *" $target "* ]]; then continue; fi
     work="$(mktemp -d)"
-    cp fuzz/corpus/"$target"/* "$work"/
+    cp "$corpus"* "$work"/
     dict=()
-    [ -n "${dictionary[$target]}" ] && dict=(-dict="${dictionary[$target]}")
+    file="${dictionary[$target]:-fuzz/$target.dict}"
+    [ -f "$file" ] && dict=(-dict="$file")
     log="$findings/$target.log"
     echo "fuzz: $target (${limit[*]})"
     if ! "build-fuzz/fuzz_$target" "${dict[@]}" "${limit[@]}" -print_final_stats=1 \
