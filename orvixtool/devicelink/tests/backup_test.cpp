@@ -3,9 +3,11 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <memory>
+#include <thread>
 
 #include "orvixtool/devicelink/upgrade_dlg.h"
 #include "orvixtool/settingspage/device_backup.h"
@@ -41,6 +43,15 @@ protected:
         page_.reset();
         ui_.Drop();
         EXPECT_TRUE(prompt_.unexpected.empty()) << prompt_.unexpected.front();
+    }
+    // The device acts on a frame some time after its pipe took it: waits (up to ten seconds) until
+    // it holds these settings, so that the checks after it see what was written.
+    void WaitUntilDeviceHolds(const z31sim::SettingsRecordBytes& record,
+                              const z31sim::UserSpeedBytes& speeds) const {
+        for (int i = 0; i < 1000; ++i) {
+            if (device_->SettingsRecord() == record && device_->UserSpeeds() == speeds) return;
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
     }
     std::vector<std::filesystem::path> Backups() const {
         std::vector<std::filesystem::path> files;
@@ -123,6 +134,7 @@ TEST_F(BackupTest, AWriteThatChangedTheDeviceOffersTheBackupBack) {
                               "DB Upgrade : Completed!", CUpgradeDlgHttp::kRestoreQuestion,
                               CUpgradeDlgHttp::kRestoredText,
                               CUpgradeDlgHttp::kPointsDifferText + page_->LastBackupPath()}));
+    WaitUntilDeviceHolds(kRecord, kSpeeds);
     EXPECT_EQ(device_->SettingsRecord(),
               (z31sim::SettingsRecordBytes{0x00, 0x01, 0x00, 0x01, 0x89, 0x03}));
     EXPECT_EQ(device_->UserSpeeds(), kSpeeds);
@@ -154,6 +166,7 @@ TEST_F(BackupTest, AnEarlierBackupIsRestoredByHand) {
     ASSERT_EQ(prompt_.file_requests.size(), 1u);
     EXPECT_EQ(prompt_.file_requests[0].initial_folder, data_.path() + "/DevodTool/backups");
     EXPECT_EQ(prompt_.boxes.back().text, CUpgradeDlgHttp::kRestoredText);
+    WaitUntilDeviceHolds(kRecord, kSpeeds);
     EXPECT_EQ(device_->SettingsRecord(), kRecord);
     EXPECT_EQ(device_->UserSpeeds(), kSpeeds);
 
