@@ -64,7 +64,7 @@ bool UsbDatabaseWrite::Start(const std::string& path) {
             return FailStart("ERROR : File Read Error");
         }
     }
-    if (file.size() <= UsbWriter::kHeaderSize || file[0] != '$') {
+    if (!IsDatabaseFile(file)) {
         return FailStart("ERROR : NO HDR File");
     }
 

@@ -7,6 +7,10 @@
 
 namespace devod {
 
+bool IsDatabaseFile(const std::vector<uint8_t>& file) {
+    return file.size() > UsbWriter::kHeaderSize && file[0] == '$';
+}
+
 UsbWriter::~UsbWriter() {
     Shutdown();
     Join();

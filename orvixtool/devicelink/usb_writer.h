@@ -20,6 +20,10 @@ namespace devod {
 
 enum WriteMessage : unsigned { kMsgWriteFinished = 0x2402, kMsgWriteFailed = 0x2403 };
 
+// Whether a file can be written to the device: a body after the 1024-byte header, and the header
+// starting with '$'.
+bool IsDatabaseFile(const std::vector<uint8_t>& file);
+
 class UsbWriter {
 public:
     static constexpr size_t kHeaderSize = 1024;

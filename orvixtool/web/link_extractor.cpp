@@ -156,7 +156,10 @@ std::string Href(const Node& node) {
 LinkList ExtractLinks(const std::string& html) {
     CheckSize(html);
     CatalogueParser parser;
-    const Tree& dom = parser.parseTree(html);
+    // The tokenizer is a template of the parser's headers, instantiated here for the page's
+    // characters; the library's parseTree does the same for its own copy.
+    parser.parse(html.data(), html.data() + html.size());
+    const Tree& dom = parser.getTree();
 
     LinkList links;
     for (Tree::pre_order_iterator it = dom.begin(); it != dom.end(); ++it) {
