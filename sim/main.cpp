@@ -1,5 +1,8 @@
-// z31sim: runs one simulated Z31 on a pseudo-terminal until SIGINT or SIGTERM.
+// z31sim: runs simulated Z31 devices on pseudo-terminals until SIGINT or SIGTERM, one by default
+// or one a port with --ports, plugged and unplugged by commands on standard input.
+#include <poll.h>
 #include <signal.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <array>
@@ -9,11 +12,17 @@
 #include <cstdlib>
 #include <exception>
 #include <functional>
+#include <map>
+#include <memory>
+#include <mutex>
 #include <stdexcept>
 #include <string>
 #include <string_view>
+#include <thread>
+#include <utility>
 #include <vector>
 
+#include "common/ports/port_list.h"
 #include "sim/stop_signals.h"
 #include "sim/z31sim.h"
 
@@ -22,14 +31,21 @@ namespace {
 constexpr int kUsageError = 2;
 
 constexpr const char* kUsage =
-    "usage: z31sim [--port-dir DIR] [--port N] [--nmea-baud B] [--command-baud B]\n"
+    "usage: z31sim [--port-dir DIR] [--port N | --ports LIST] [--nmea-baud B] [--command-baud B]\n"
     "              [--mode normal|download] [--nmea-period MS] [--fw V] [--db V] [--voc V]\n"
-    "              [--id ID] [--serial S] [--settings W0,...,W15] [--points N] [KNOB ...]\n"
+    "              [--id ID] [--serial S] [--settings W0,...,W15] [--points N]\n"
+    "              [KNOB ...] [--on LIST KNOB ...]\n"
     "Creates DIR/comN (DIR defaults to $QVLIB_PORT_DIR, N to 1) linked to a pseudo-terminal\n"
-    "on which a simulated Z31 answers, and runs until interrupted. An empty --serial means no\n"
-    "serial number is stored. --settings gives the 16 stored settings words in hex (default\n"
+    "on which a simulated Z31 answers, and runs until interrupted. --ports runs one device a\n"
+    "port of the LIST (\"3-18\", \"3,5-8\"), each with the serial number S with its last three\n"
+    "characters replaced by the port number (Z31A0012003 on port 3). An empty --serial means\n"
+    "no serial number is stored. --settings gives the 16 stored settings words in hex (default\n"
     "0050,0064,FFFF,FFFF,FFFF,FFFF,FFFF,FFFF,0014,FED4,0000,FFFF,FFFF,FFFF,0001,0000);\n"
     "--points stores N made-up valid user points (0..4000, default 0).\n"
+    "Knobs apply to every device; after --on LIST, up to the next --on, only to those ports.\n"
+    "Commands on standard input, one a line: \"unplug N\" pulls the device on port N (its\n"
+    "pty closes, its link goes), \"plug N\" brings a new device up on port N, \"list\" prints\n"
+    "the ports with a device, \"quit\" stops the simulator.\n"
     "Knobs (defaults first):\n"
     "  --pacing on|off               take the host's bytes at its line speed, 10 bits a byte\n"
     "  --erase-answer on|off         erases answer \"Completed!\"; off: no answer, no erase\n"
@@ -54,8 +70,10 @@ constexpr const char* kUsage =
     "  --reply-delay MS              wait before each reply (0)\n"
     "  --split-reply N,GAP           send each reply in N pieces GAP ms apart (1,0)\n";
 
-constexpr std::array<std::string_view, 30> kOptions = {"--port-dir",
+constexpr std::array<std::string_view, 32> kOptions = {"--port-dir",
                                                        "--port",
+                                                       "--ports",
+                                                       "--on",
                                                        "--nmea-baud",
                                                        "--command-baud",
                                                        "--mode",
@@ -138,12 +156,26 @@ z31sim::Settings ParseSettings(const std::string& text) {
     return words;
 }
 
+// A knob and the ports it is for (empty: every port).
+struct ScopedKnob {
+    std::vector<int> ports;
+    std::function<void(z31sim::Device&)> set;
+};
+
 struct Options {
     std::string port_dir;
     z31sim::DeviceConfig cfg;
-    // The knobs, set on the device once it runs.
-    std::vector<std::function<void(z31sim::Device&)>> knobs;
+    std::vector<int> ports;  // --ports; empty: cfg.port_number alone
+    // The knobs, set on each device once it runs.
+    std::vector<ScopedKnob> knobs;
 };
+
+std::vector<int> ParsePorts(std::string_view option, const std::string& text) {
+    std::string error;
+    auto ports = qvports::ParsePortList(text, &error);
+    if (!ports) throw UsageError(std::string(option) + ": " + error);
+    return *ports;
+}
 
 std::function<void(z31sim::Device&)> ParseKnob(std::string_view name, const std::string& v) {
     using z31sim::Device;
@@ -206,6 +238,7 @@ std::function<void(z31sim::Device&)> ParseKnob(std::string_view name, const std:
 Options Parse(int argc, char** argv) {
     Options opt;
     if (const char* env = std::getenv("QVLIB_PORT_DIR")) opt.port_dir = env;
+    std::vector<int> scope;  // the ports of the last --on
     for (int i = 1; i < argc; ++i) {
         std::string_view arg = argv[i];
         if (arg == "--help" || arg == "-h") {
@@ -235,6 +268,10 @@ Options Parse(int argc, char** argv) {
             opt.port_dir = v;
         } else if (name == "--port") {
             c.port_number = ParseInt(name, v);
+        } else if (name == "--ports") {
+            opt.ports = ParsePorts(name, v);
+        } else if (name == "--on") {
+            scope = ParsePorts(name, v);
         } else if (name == "--nmea-baud") {
             c.nmea_baud = ParseInt(name, v);
         } else if (name == "--command-baud") {
@@ -265,7 +302,7 @@ Options Parse(int argc, char** argv) {
             }
             c.user_points = z31sim::SampleUserPoints(count);
         } else {
-            opt.knobs.push_back(ParseKnob(name, v));
+            opt.knobs.push_back({scope, ParseKnob(name, v)});
         }
     }
     if (opt.port_dir.empty()) {
@@ -273,6 +310,160 @@ Options Parse(int argc, char** argv) {
     }
     return opt;
 }
+
+// The devices of one run, one a port, plugged and unplugged while the run goes on.
+class Fleet {
+public:
+    explicit Fleet(const Options& opt) : opt_(opt) {}
+    ~Fleet() { Clear(); }
+
+    // Brings a device up on the port: its path. Throws what Device throws, or std::runtime_error
+    // when the port has a device already.
+    std::string Plug(int port) {
+        std::lock_guard lock(mutex_);
+        if (devices_.count(port) != 0) {
+            throw std::runtime_error("z31sim: port " + std::to_string(port) + " has a device");
+        }
+        z31sim::DeviceConfig cfg = opt_.cfg;
+        cfg.port_number = port;
+        if (!opt_.ports.empty() && cfg.serial_number.size() >= 3) {
+            char digits[8];
+            std::snprintf(digits, sizeof digits, "%03d", port % 1000);
+            cfg.serial_number.replace(cfg.serial_number.size() - 3, 3, digits);
+        }
+        auto device = std::make_unique<z31sim::Device>(opt_.port_dir, cfg);
+        for (const auto& knob : opt_.knobs) {
+            if (knob.ports.empty() ||
+                std::find(knob.ports.begin(), knob.ports.end(), port) != knob.ports.end()) {
+                knob.set(*device);
+            }
+        }
+        std::string path = device->PortPath();
+        devices_[port] = std::move(device);
+        return path;
+    }
+    // Pulls the device on the port, as a cable pulled out: its path, or empty without one.
+    std::string Unplug(int port) {
+        std::unique_ptr<z31sim::Device> device;
+        {
+            std::lock_guard lock(mutex_);
+            auto found = devices_.find(port);
+            if (found == devices_.end()) return {};
+            device = std::move(found->second);
+            devices_.erase(found);
+        }
+        std::string path = device->PortPath();
+        device->HangUp();
+        return path;
+    }
+    std::vector<int> Ports() const {
+        std::lock_guard lock(mutex_);
+        std::vector<int> ports;
+        for (const auto& [port, device] : devices_) ports.push_back(port);
+        return ports;
+    }
+    void Clear() {
+        std::lock_guard lock(mutex_);
+        devices_.clear();
+    }
+
+private:
+    const Options& opt_;
+    mutable std::mutex mutex_;
+    std::map<int, std::unique_ptr<z31sim::Device>> devices_;
+};
+
+void Say(const std::string& line) {
+    std::printf("z31sim: %s\n", line.c_str());
+    std::fflush(stdout);
+}
+
+// Carries out one command line of standard input; false for "quit".
+bool RunCommand(Fleet& fleet, const std::string& line) {
+    const auto space = line.find(' ');
+    const std::string verb = line.substr(0, space);
+    const std::string rest = space == std::string::npos ? "" : line.substr(space + 1);
+    if (verb == "quit") return false;
+    if (verb == "list") {
+        Say("ports " + qvports::FormatPortList(fleet.Ports()));
+        return true;
+    }
+    if (verb != "plug" && verb != "unplug") {
+        std::fprintf(stderr, "z31sim: '%s' is not a command (plug N, unplug N, list, quit)\n",
+                     line.c_str());
+        return true;
+    }
+    std::string error;
+    const auto ports = qvports::ParsePortList(rest, &error);
+    if (!ports) {
+        std::fprintf(stderr, "z31sim: %s: %s\n", verb.c_str(), error.c_str());
+        return true;
+    }
+    for (const int port : *ports) {
+        try {
+            if (verb == "plug") {
+                Say("device on " + fleet.Plug(port));
+            } else {
+                const std::string path = fleet.Unplug(port);
+                if (path.empty()) {
+                    std::fprintf(stderr, "z31sim: no device on port %d\n", port);
+                } else {
+                    Say("unplugged " + path);
+                }
+            }
+        } catch (const std::exception& e) {
+            std::fprintf(stderr, "%s\n", e.what());
+        }
+    }
+    return true;
+}
+
+// Reads commands from standard input on a thread of its own until "quit", the end of the input,
+// or Stop. "quit" stops the program as SIGTERM would.
+class CommandReader {
+public:
+    explicit CommandReader(Fleet& fleet) : fleet_(fleet) {
+        if (::pipe(wake_) != 0) throw std::runtime_error("z31sim: no pipe for the command reader");
+        thread_ = std::thread([this] { Run(); });
+    }
+    ~CommandReader() {
+        const char byte = 0;
+        (void)!::write(wake_[1], &byte, 1);
+        thread_.join();
+        ::close(wake_[0]);
+        ::close(wake_[1]);
+    }
+    CommandReader(const CommandReader&) = delete;
+    CommandReader& operator=(const CommandReader&) = delete;
+
+private:
+    void Run() {
+        std::string pending;
+        for (;;) {
+            pollfd fds[2] = {{STDIN_FILENO, POLLIN, 0}, {wake_[0], POLLIN, 0}};
+            if (::poll(fds, 2, -1) < 0) continue;
+            if (fds[1].revents != 0) return;
+            char buffer[512];
+            const ssize_t n = ::read(STDIN_FILENO, buffer, sizeof buffer);
+            if (n <= 0) return;  // the input ended (or is not readable): run on without commands
+            pending.append(buffer, static_cast<size_t>(n));
+            for (size_t end; (end = pending.find('\n')) != std::string::npos;) {
+                std::string line = pending.substr(0, end);
+                pending.erase(0, end + 1);
+                if (!line.empty() && line.back() == '\r') line.pop_back();
+                if (line.empty()) continue;
+                if (!RunCommand(fleet_, line)) {
+                    ::kill(::getpid(), SIGTERM);
+                    return;
+                }
+            }
+        }
+    }
+
+    Fleet& fleet_;
+    int wake_[2] = {-1, -1};
+    std::thread thread_;
+};
 
 }  // namespace
 
@@ -288,10 +479,11 @@ int main(int argc, char** argv) {
     z31sim::StopSignals stop_signals;
 
     try {
-        z31sim::Device device(opt.port_dir, opt.cfg);
-        for (const auto& knob : opt.knobs) knob(device);
-        std::printf("z31sim: device on %s\n", device.PortPath().c_str());
-        std::fflush(stdout);
+        Fleet fleet(opt);
+        const std::vector<int> ports =
+            opt.ports.empty() ? std::vector<int>{opt.cfg.port_number} : opt.ports;
+        for (const int port : ports) Say("device on " + fleet.Plug(port));
+        CommandReader commands(fleet);
         stop_signals.Wait();
     } catch (const std::invalid_argument& e) {
         std::fprintf(stderr, "%s\n%s", e.what(), kUsage);

@@ -23,7 +23,7 @@ namespace {
 
 using namespace std::chrono_literals;
 
-// A z31sim child process with its stdout and stderr piped to us.
+// A z31sim child process with its stdin, stdout and stderr piped to us.
 class Program {
 public:
     explicit Program(std::vector<std::string> args) {
@@ -31,16 +31,20 @@ public:
         std::vector<char*> argv;
         for (auto& a : args) argv.push_back(a.data());
         argv.push_back(nullptr);
-        int out[2], err[2];
-        if (pipe2(out, O_CLOEXEC) != 0 || pipe2(err, O_CLOEXEC) != 0) return;
+        int in[2], out[2], err[2];
+        if (pipe2(in, O_CLOEXEC) != 0 || pipe2(out, O_CLOEXEC) != 0 || pipe2(err, O_CLOEXEC) != 0)
+            return;
         posix_spawn_file_actions_t actions;
         posix_spawn_file_actions_init(&actions);
+        posix_spawn_file_actions_adddup2(&actions, in[0], 0);
         posix_spawn_file_actions_adddup2(&actions, out[1], 1);
         posix_spawn_file_actions_adddup2(&actions, err[1], 2);
         if (posix_spawn(&pid_, argv[0], &actions, nullptr, argv.data(), environ) != 0) pid_ = -1;
         posix_spawn_file_actions_destroy(&actions);
+        close(in[0]);
         close(out[1]);
         close(err[1]);
+        in_ = in[1];
         out_ = out[0];
         err_ = err[0];
     }
@@ -49,8 +53,15 @@ public:
             kill(pid_, SIGKILL);
             waitpid(pid_, nullptr, 0);
         }
+        close(in_);
         close(out_);
         close(err_);
+    }
+
+    // One command line on the child's standard input.
+    bool Tell(const std::string& line) {
+        const std::string text = line + "\n";
+        return write(in_, text.data(), text.size()) == static_cast<ssize_t>(text.size());
     }
 
     // Reads the child's stdout until a newline, or gives up after `timeout`.
@@ -87,6 +98,7 @@ private:
     }
 
     pid_t pid_ = -1;
+    int in_ = -1;
     int out_ = -1;
     int err_ = -1;
 };
@@ -126,6 +138,9 @@ TEST_F(ProgramTest, BadOptionsGiveUsageAndExitCode2) {
         {"--port-dir", dir_.path(), "--points", "-1"},
         {"--port-dir", dir_.path(), "--settings", "1,2,3"},
         {"--port-dir", dir_.path(), "--settings", "1,2,3,4,5,6,7,8,9,A,B,C,D,E,F,10000"},
+        {"--port-dir", dir_.path(), "--ports", "5-3"},
+        {"--port-dir", dir_.path(), "--ports", "3,,4"},
+        {"--port-dir", dir_.path(), "--on", "x", "--silent", "on"},
     };
     for (const auto& args : bad) {
         Program sim(args);
@@ -188,6 +203,54 @@ TEST_F(ProgramTest, StoresAndTheirKnobsFromTheCommandLine) {
     EXPECT_NE(points.find("$0003*"), std::string::npos) << points;  // 3 stored, 1 thrown away
     EXPECT_EQ(points.find("$0004*"), std::string::npos) << points;
     EXPECT_EQ(points.find("$9999*"), std::string::npos) << points;
+}
+
+TEST_F(ProgramTest, ManyDevicesOnePerPortPluggedAndUnpluggedOnCommand) {
+    Program sim({"--port-dir", dir_.path(), "--ports", "3-5", "--mode", "download", "--pacing",
+                 "off", "--on", "4", "--silent", "on"});
+    const auto link = [&](int port) { return dir_.path() + "/com" + std::to_string(port); };
+    for (int port = 3; port <= 5; ++port) {
+        ASSERT_EQ(sim.ReadLine(10s), "z31sim: device on " + link(port) + "\n");
+    }
+    // Each device has a serial number of its own; the knob after --on holds for its port alone.
+    const auto serial = [&](int port) {
+        testing::HostPort host;
+        if (!host.Open(link(port), 115200).empty() || !host.Write("rsmt\r")) return std::string();
+        return host.ReadUntil("QV>>", 1s);
+    };
+    EXPECT_EQ(serial(3), "\r\nOK!\r\n$Z31A0012003\r\nQV>>");
+    EXPECT_EQ(serial(4), "");
+    EXPECT_EQ(serial(5), "\r\nOK!\r\n$Z31A0012005\r\nQV>>");
+
+    // Unplugged under an open port: the host sees the line end and the link goes.
+    testing::HostPort host;
+    ASSERT_EQ(host.Open(link(3), 115200), "");
+    ASSERT_TRUE(sim.Tell("unplug 3"));
+    EXPECT_EQ(sim.ReadLine(10s), "z31sim: unplugged " + link(3) + "\n");
+    std::string got;
+    EXPECT_LE(host.ReadOnce(&got, 3s), 0);
+    struct stat st {};
+    EXPECT_NE(lstat(link(3).c_str(), &st), 0);
+    ASSERT_TRUE(sim.Tell("list"));
+    EXPECT_EQ(sim.ReadLine(10s), "z31sim: ports 4-5\n");
+
+    // Plugged again: a new device answers on the same port; mistakes are told and change nothing.
+    ASSERT_TRUE(sim.Tell("plug 3"));
+    EXPECT_EQ(sim.ReadLine(10s), "z31sim: device on " + link(3) + "\n");
+    EXPECT_EQ(serial(3), "\r\nOK!\r\n$Z31A0012003\r\nQV>>");
+    ASSERT_TRUE(sim.Tell("plug 3"));
+    ASSERT_TRUE(sim.Tell("unplug 9"));
+    ASSERT_TRUE(sim.Tell("shake 3"));
+    ASSERT_TRUE(sim.Tell("list"));
+    EXPECT_EQ(sim.ReadLine(10s), "z31sim: ports 3-5\n");
+
+    ASSERT_TRUE(sim.Tell("quit"));
+    EXPECT_EQ(sim.Wait(10s), 0);
+    const std::string errors = sim.ReadAllErr(1s);
+    EXPECT_NE(errors.find("port 3 has a device"), std::string::npos) << errors;
+    EXPECT_NE(errors.find("no device on port 9"), std::string::npos) << errors;
+    EXPECT_NE(errors.find("'shake 3' is not a command"), std::string::npos) << errors;
+    for (int port = 3; port <= 5; ++port) EXPECT_NE(lstat(link(port).c_str(), &st), 0);
 }
 
 }  // namespace
