@@ -66,13 +66,23 @@ std::optional<std::vector<UserPoint>> FetchUserPoints(DeviceExchange& exchange,
     const size_t count = reply[0];
     if (count == 0) return std::vector<UserPoint>{};
 
-    // Two reads of up to 512 bytes, 50 points in the first 500 bytes of each. Bytes the device
-    // did not send stay zero.
+    // Two reads of up to 512 bytes, 50 points in the first 500 bytes of each. A transfer too
+    // short for the points the count gives it is a failed read: the points it lacks would
+    // otherwise be saved as made-up zeros. What lies beyond the counted points may be missing.
+    const size_t counted = std::min(count, kMaxUserPoints);
     PointBytes bytes{};
     for (size_t part = 0; part < 2; ++part) {
         std::array<uint8_t, kPointReadSize> block{};
         if (!exchange.Receive(block, &received)) {
             *error = "Cannot read the user DB from the Z31: " + devod::LastErrorText();
+            return std::nullopt;
+        }
+        const size_t first = part * kPointsPerRead;
+        const size_t needed =
+            counted > first ? std::min(counted - first, kPointsPerRead) * kPointSize : 0;
+        if (received < needed) {
+            *error = "Cannot read the user DB from the Z31: " + std::to_string(received) +
+                     " of the " + std::to_string(needed) + " bytes of its points arrived";
             return std::nullopt;
         }
         const size_t part_size = kPointsPerRead * kPointSize;

@@ -139,14 +139,25 @@ TEST_F(ExportTest, CountAboveThePointsSentWritesZeroPoints) {
     EXPECT_EQ(Contents(), kHeader + Lines(1, 2) + "3\t0.00000\t0.00000\t0\r\n");
 }
 
-TEST_F(ExportTest, BytesNotReceivedCountAsZero) {
+TEST_F(ExportTest, ATransferTooShortForItsPointsIsReportedAndNothingSaved) {
+    std::ofstream(path_) << "an older export";
     device_->SetUserPoints(Points(32));
     device_->SetShortReplies(304);  // 30 whole points, and of the 31st 4 bytes
+    page_.OnCommand(1089);
+    EXPECT_EQ(Result(),
+              "Cannot read the user DB from the Z31: 304 of the 320 bytes of its points arrived");
+    EXPECT_TRUE(prompt_.file_requests.empty());
+    EXPECT_EQ(Contents(), "an older export");
+    ExpectPagesConnected();
+}
+
+TEST_F(ExportTest, ATransferThatHoldsEveryCountedPointIsEnough) {
+    device_->SetUserPoints(Points(30));
+    device_->SetShortReplies(300);  // exactly the 30 points, nothing of the rest
     prompt_.AnswerFile(path_);
     page_.OnCommand(1089);
-    std::string expected = kHeader + Lines(1, 30) + "31\t0.19808\t0.00000\t31\r\n";
-    expected += "32\t0.00000\t0.00000\t0\r\n";
-    EXPECT_EQ(Contents(), expected);
+    EXPECT_EQ(Result(), " Save User DB : Completed!");
+    EXPECT_EQ(Contents(), kHeader + Lines(1, 30));
 }
 
 TEST_F(ExportTest, FileThatCannotBeCreatedIsReported) {
