@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <cstring>
 #include <mutex>
 #include <new>
@@ -71,8 +72,19 @@ struct Receive {
     bool overflow = false;
     IFtpNotify* notify = nullptr;
     const std::atomic<bool>* cancel = nullptr;
+    // The average rule: after the first `grace_seconds`, at least `average_rate` bytes a second
+    // since the start, so that a server dripping just above the stall limit is cut too.
+    std::chrono::steady_clock::time_point start = std::chrono::steady_clock::now();
+    long grace_seconds = 30;
+    long average_rate = kFtpMinAverageBytesPerSecond;
 
     bool Cancelled() const { return cancel != nullptr && cancel->load(); }
+    bool TooSlow() const {
+        const double seconds =
+            std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+        return static_cast<double>(received) <
+               (seconds - static_cast<double>(grace_seconds)) * static_cast<double>(average_rate);
+    }
 };
 
 // A piece of the file. Returning less than was handed aborts the transfer: when the server sends
@@ -91,9 +103,11 @@ size_t ReceiveChunk(char* data, size_t size, size_t count, void* user) {
     return bytes;
 }
 
-// Called often even while nothing arrives, so a cancel ends a stalled transfer too.
+// Called often even while nothing arrives, so a cancel ends a stalled transfer too, and so does
+// a transfer too slow on average.
 int CheckCancel(void* user, curl_off_t, curl_off_t, curl_off_t, curl_off_t) {
-    return static_cast<Receive*>(user)->Cancelled() ? 1 : 0;
+    const auto* receive = static_cast<Receive*>(user);
+    return receive->Cancelled() || receive->TooSlow() ? 1 : 0;
 }
 
 [[noreturn]] void FailFile(const char* what, const std::string& name, int error) {
@@ -248,6 +262,7 @@ bool CFtpTransfer::Download(const std::string& remote_name, const std::string& l
     receive.buffer = buffer.get();
     receive.notify = notify;
     receive.cancel = cancel;
+    receive.grace_seconds = std::max(1L, timeout_seconds_);
     if (receive.Cancelled()) return false;
 
     // The URL is the one GetRemoteSize set. The library would otherwise ask for the size once

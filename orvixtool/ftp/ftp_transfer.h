@@ -23,6 +23,9 @@ public:
 };
 
 constexpr int kFtpPort = 21;
+// After the time-out's first seconds, a download must have come at least this fast on average
+// since it began (as the web client's downloads must), or it is cut.
+constexpr long kFtpMinAverageBytesPerSecond = 4096;
 
 class CFtpTransfer {
 public:
@@ -55,7 +58,8 @@ public:
     bool IsConnected() const { return connected_ != 0; }
     // The reason a local file could not be written in the last Download; empty otherwise.
     const std::string& DownloadError() const { return download_error_; }
-    // Bounds the connect and any stall of a transfer (default 30 s each).
+    // Bounds the connect and any stall of a transfer (default 30 s each); after as many
+    // seconds a download must also average kFtpMinAverageBytesPerSecond.
     void SetTimeoutSeconds(long seconds) { timeout_seconds_ = seconds; }
 
 private:
