@@ -150,7 +150,7 @@ bool HttpRequest::KeepAlive() const {
 }
 
 struct HttpServer::Conn {
-    enum class State { kReading, kDelaying, kStalled, kWriting };
+    enum class State { kReading, kDelaying, kStalled, kWriting, kDripping };
     UniqueFd fd;
     State state = State::kReading;
     std::string in;
@@ -159,8 +159,10 @@ struct HttpServer::Conn {
     bool keep_alive = false;
     bool close_after = false;
     bool dead = false;
-    HttpRequest req;    // the request being answered
-    HttpResponse resp;  // held while delaying
+    int drip_ms = 0;       // the answer goes out one byte every drip_ms (kDripping between bytes)
+    bool endless = false;  // the body is refilled whenever it has gone out
+    HttpRequest req;       // the request being answered
+    HttpResponse resp;     // held while delaying
     Clock::time_point due;
 };
 
@@ -215,11 +217,23 @@ void HttpServer::Run() {
     std::vector<std::unique_ptr<Conn>> conns;
 
     auto write_out = [](Conn& c) {
-        while (c.sent < c.out.size()) {
-            ssize_t n =
-                ::send(c.fd.get(), c.out.data() + c.sent, c.out.size() - c.sent, MSG_NOSIGNAL);
+        // An endless body is refilled this often per call at most, so that one connection
+        // cannot hold the thread while its reader keeps up.
+        int refills = 64;
+        while (c.sent < c.out.size() || (c.endless && refills-- > 0)) {
+            if (c.sent == c.out.size()) {
+                c.out.assign(16384, 'x');
+                c.sent = 0;
+            }
+            const std::size_t piece = c.drip_ms > 0 ? 1 : c.out.size() - c.sent;
+            ssize_t n = ::send(c.fd.get(), c.out.data() + c.sent, piece, MSG_NOSIGNAL);
             if (n > 0) {
                 c.sent += static_cast<std::size_t>(n);
+                if (c.drip_ms > 0 && c.sent < c.out.size()) {
+                    c.state = Conn::State::kDripping;
+                    c.due = Clock::now() + std::chrono::milliseconds(c.drip_ms);
+                    return;
+                }
             } else if (n < 0 && errno == EINTR) {
                 continue;
             } else if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
@@ -229,6 +243,7 @@ void HttpServer::Run() {
                 return;
             }
         }
+        if (c.endless) return;  // waits for room again
         c.out.clear();
         c.sent = 0;
         if (c.close_after) {
@@ -249,10 +264,12 @@ void HttpServer::Run() {
         }
         std::string body = resp.body;
         if (resp.truncate_at && *resp.truncate_at < body.size()) body.resize(*resp.truncate_at);
-        c.close_after = !c.keep_alive || resp.truncate_at.has_value();
+        c.close_after = !c.keep_alive || resp.truncate_at.has_value() || resp.endless;
+        c.drip_ms = resp.drip_ms;
+        c.endless = resp.endless;
         c.out = "HTTP/1.0 " + std::to_string(resp.status) + " " + ReasonPhrase(resp.status) +
-                "\r\nContent-Type: " + resp.content_type +
-                "\r\nContent-Length: " + std::to_string(resp.body.size()) + "\r\n";
+                "\r\nContent-Type: " + resp.content_type + "\r\n";
+        if (!resp.endless) c.out += "Content-Length: " + std::to_string(resp.body.size()) + "\r\n";
         for (const auto& [name, value] : resp.extra_headers) c.out += name + ": " + value + "\r\n";
         c.out += c.close_after ? "Connection: close\r\n\r\n" : "Connection: keep-alive\r\n\r\n";
         c.out += body;
@@ -346,9 +363,11 @@ void HttpServer::Run() {
         pfds.push_back({wake_read_.get(), POLLIN, 0});
         pfds.push_back({listener_.valid() ? listener_.get() : -1, POLLIN, 0});
         for (auto& c : conns) {
-            short events = c->state == Conn::State::kWriting ? POLLOUT : POLLIN;
+            short events = c->state == Conn::State::kWriting    ? POLLOUT
+                           : c->state == Conn::State::kDripping ? 0
+                                                                : POLLIN;
             pfds.push_back({c->fd.get(), events, 0});
-            if (c->state == Conn::State::kDelaying) {
+            if (c->state == Conn::State::kDelaying || c->state == Conn::State::kDripping) {
                 auto ms = std::chrono::ceil<std::chrono::milliseconds>(c->due - now).count();
                 ms = std::max<decltype(ms)>(ms, 0);
                 if (timeout < 0 || ms < timeout) timeout = static_cast<int>(ms);
@@ -380,6 +399,10 @@ void HttpServer::Run() {
             if (!c->dead && c->state == Conn::State::kDelaying && c->due <= now) {
                 dispatch(*c, c->resp);
                 c->resp = HttpResponse{};
+                advance(*c);
+            }
+            if (!c->dead && c->state == Conn::State::kDripping && c->due <= now) {
+                c->state = Conn::State::kWriting;
                 advance(*c);
             }
             if (woken && !c->dead && c->state == Conn::State::kStalled && !stall_check_(c->req)) {

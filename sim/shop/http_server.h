@@ -37,6 +37,8 @@ struct HttpResponse {
     bool reset = false;                      // close with RST instead of answering
     std::optional<std::size_t> truncate_at;  // send only this many body bytes, then close
     int delay_ms = 0;                        // wait before answering
+    int drip_ms = 0;                         // send the answer one byte every drip_ms
+    bool endless = false;                    // no Content-Length, and a body that never ends
 };
 
 const char* ReasonPhrase(int status);

@@ -124,6 +124,8 @@ struct Shop::Impl {
     std::map<std::string, bool> reset;
     std::map<std::string, int> delay;
     std::map<std::string, Redirect> redirect;
+    std::map<std::string, int> drip;
+    std::map<std::string, bool> endless;
 
     std::unique_ptr<HttpServer> server;  // last: stops before the rest goes
 };
@@ -148,6 +150,9 @@ HttpResponse Shop::Impl::Handle(const HttpRequest& req) {
         if (auto it = FindKnob(status, req.target); it != status.end()) {
             resp.status = it->second;
             resp.body = StatusPage(it->second);
+        } else if (FindKnob(endless, req.target) != endless.end()) {
+            resp.content_type = "application/octet-stream";
+            resp.endless = true;
         } else {
             resp = Route(req, record.cookie);
             if (auto it = FindKnob(redirect, req.target); it != redirect.end()) {
@@ -161,6 +166,7 @@ HttpResponse Shop::Impl::Handle(const HttpRequest& req) {
             resp.truncate_at = it->second;
         }
         if (auto it = FindKnob(delay, req.target); it != delay.end()) resp.delay_ms = it->second;
+        if (auto it = FindKnob(drip, req.target); it != drip.end()) resp.drip_ms = it->second;
         record.status = resp.status;
     }
     requests.push_back(std::move(record));
@@ -323,6 +329,13 @@ void Shop::SetRedirect(const std::string& path, const std::string& location, int
     impl_->SetKnob(impl_->redirect, path,
                    location.empty() ? std::nullopt : std::optional(Redirect{location, status}));
 }
+void Shop::SetDripMs(const std::string& path, int ms) {
+    if (ms < 0) throw std::invalid_argument("shop: negative drip interval");
+    impl_->SetKnob(impl_->drip, path, ms != 0 ? std::optional(ms) : std::nullopt);
+}
+void Shop::SetEndlessBody(const std::string& path, bool on) {
+    impl_->SetKnob(impl_->endless, path, on ? std::optional(true) : std::nullopt);
+}
 void Shop::ClearFaults() {
     {
         std::lock_guard lock(impl_->mu);
@@ -332,6 +345,8 @@ void Shop::ClearFaults() {
         impl_->reset.clear();
         impl_->delay.clear();
         impl_->redirect.clear();
+        impl_->drip.clear();
+        impl_->endless.clear();
     }
     impl_->Changed();
 }

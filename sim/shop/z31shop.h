@@ -165,6 +165,13 @@ public:
     // sent as given: a path, an absolute address, any scheme. An empty location clears; throws
     // std::invalid_argument unless the status is 300..399 and the location has no line break.
     void SetRedirect(const std::string& path, const std::string& location, int status = 302);
+    // Handles the request as usual, then sends the whole answer, head included, one byte every
+    // `ms` milliseconds. 0 clears; throws std::invalid_argument if negative.
+    void SetDripMs(const std::string& path, int ms);
+    // Answers 200 without a Content-Length and with a body that never ends (until the client
+    // goes or the shop stops), instead of the usual handling: no session is made or ended,
+    // nothing is logged. SetStatus for the same request wins.
+    void SetEndlessBody(const std::string& path, bool on);
     void ClearFaults();  // every knob above, for every path
 
     // Down: the port is closed (connections are refused) and every open connection is closed.

@@ -1,6 +1,7 @@
 // The shop's fault knobs and its connection handling.
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <memory>
 #include <stdexcept>
 #include <string>
@@ -72,6 +73,38 @@ TEST_F(FaultTest, StallHoldsTheConnectionUntilCleared) {
     shop_.SetStall(kCataloguePath, false);
     EXPECT_EQ(stalled.Next(5000), Event::kClosed);
     EXPECT_EQ(Get(kCataloguePath).status, 200);
+}
+
+TEST_F(FaultTest, DripSendsTheWholeAnswerOneByteAtATime) {
+    const Reply plain = Get(kForgottenPasswordPath);
+    ASSERT_TRUE(plain.complete);
+    shop_.SetDripMs(kForgottenPasswordPath, 2);
+    const auto start = std::chrono::steady_clock::now();
+    Client client(shop_.Port());
+    ASSERT_TRUE(client.Send(GetRequest(kForgottenPasswordPath)));
+    Reply dripped = client.Read(30000);
+    const auto took = std::chrono::steady_clock::now() - start;
+    ASSERT_TRUE(dripped.complete);
+    EXPECT_EQ(dripped.body, plain.body);
+    // At least the pause between every two bytes of the body.
+    EXPECT_GE(took, std::chrono::milliseconds(2 * (plain.body.size() - 1)));
+    shop_.ClearFaults();
+    EXPECT_TRUE(Get(kSmallDb).complete);
+}
+
+TEST_F(FaultTest, EndlessBodyHasNoLengthAndKeepsComing) {
+    shop_.SetEndlessBody(kSmallDb, true);
+    Client client(shop_.Port());
+    ASSERT_TRUE(client.Send(GetRequest(kSmallDb)));
+    Reply head = client.Read();
+    EXPECT_EQ(head.status, 200);
+    EXPECT_EQ(head.Header("Content-Length"), "");
+    EXPECT_EQ(head.Header("Connection"), "close");
+    // Far more than the database holds, and still no end.
+    for (int i = 0; i < 100; ++i) ASSERT_EQ(client.Next(2000), Event::kData) << i;
+    EXPECT_EQ(Get(kForgottenPasswordPath).status, 200);  // others are still served
+    shop_.SetEndlessBody(kSmallDb, false);
+    EXPECT_TRUE(Get(kSmallDb).complete);
 }
 
 TEST(ShopShutdownTest, EndsStalledConnections) {
