@@ -35,7 +35,12 @@ QcTestResult CReqQCTestResult::Verdict(const char* reply) {
 
 int CReqQCTestResult::Execute() {
     ReplyBuffer<1024> reply;
-    if (!SendText("$qcresult\r\n")) return kResultFailure;
+    if (!SendText("$qcresult\r\n")) {
+        // Nothing was asked, so nothing is known: an earlier query's verdict must not be read as
+        // this one's.
+        test_result_->store(kQcUnknown, std::memory_order_relaxed);
+        return kResultFailure;
+    }
     int silent_reads = 0;
     while (reply.fill < kEnoughBytes) {
         if (AppendReply(reply, kReadTimeoutMs) > 0) {

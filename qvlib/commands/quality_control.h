@@ -4,7 +4,8 @@
 // 1023 characters of it) lands in the session's QC view text.
 //
 // qv::CReqQCTestResult: "$qcresult\r\n"; the verdict "$PASS", "$FAIL" or "$NOTDONE" (searched in
-// that order) lands in the session's QC test result as 0, 1 or 2, or 3 when the reply holds none.
+// that order) lands in the session's QC test result as 0, 1 or 2, or 3 when the reply holds none
+// (also when the command could not be sent).
 // The reply is collected by 1000 ms reads until 512 bytes have arrived, or until the device has
 // fallen silent: one silent read before any byte, or two silent reads in a row after the first
 // byte, end the collection. A device that never answers thus costs 1 s, one that stops early 2 s

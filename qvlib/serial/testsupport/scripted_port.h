@@ -15,6 +15,9 @@
 //   device.Writes();     // every host write, in order
 //   device.Opens();      // the baud rate of every open, in order
 //   device.FailOpens(true);  // later opens (and reopens) fail
+//   device.HangUpAfterWrites(2);  // two more writes go through, then the line hangs up
+//   device.Reconnect();           // ... until it is connected again
+//   device.Forget();              // no more answers, actions, stream or bytes still to come
 //
 // The host's writes are judged whole: an answer matches a write that equals its command exactly
 // (a later Answer for the same command and rate replaces the earlier one); other writes are only
@@ -81,6 +84,31 @@ public:
         fail_opens_ = fail;
     }
 
+    // The line hangs up once `writes` more host writes have gone through (0: now). From then on
+    // every write and read fails at once and what the device sends is lost, while the port stays
+    // open, as a descriptor does after a hang-up; opens still succeed. Reconnect ends it.
+    void HangUpAfterWrites(int writes) {
+        std::lock_guard lock(mutex_);
+        Settle(util::NowMs());
+        writes_before_hang_up_ = writes;
+        if (writes <= 0) HangUp();
+    }
+    void Reconnect() {
+        std::lock_guard lock(mutex_);
+        writes_before_hang_up_ = -1;
+        hung_up_ = false;
+    }
+    // The device forgets its script: no answer, action or stream from now on, and of what it
+    // scheduled only what has arrived by now stays (in the receive buffer, for the host to read).
+    void Forget() {
+        std::lock_guard lock(mutex_);
+        Settle(util::NowMs());
+        answers_.clear();
+        actions_.clear();
+        arrivals_.clear();
+        stream_.on = false;
+    }
+
     std::vector<std::string> Writes() const {
         std::lock_guard lock(mutex_);
         return writes_;
@@ -123,9 +151,16 @@ public:
         std::function<void()> action;
         {
             std::lock_guard lock(mutex_);
-            if (!open_) return false;
+            if (!open_ || hung_up_) return false;
             std::string text(static_cast<const char*>(data), size);
             writes_.push_back(text);
+            if (writes_before_hang_up_ > 0 && --writes_before_hang_up_ == 0) {
+                // This write still reaches the device; its answer and action are lost with the
+                // line.
+                *written = size;
+                HangUp();
+                return true;
+            }
             auto answer = answers_.find({text, baud_});
             if (answer == answers_.end()) answer = answers_.find({text, 0});
             if (answer != answers_.end()) {
@@ -141,7 +176,7 @@ public:
     bool Read(void* buffer, uint32_t capacity, uint32_t* received, uint32_t timeout_ms) override {
         *received = 0;
         std::unique_lock lock(mutex_);
-        if (!open_) return false;
+        if (!open_ || hung_up_) return false;
         uint64_t now = util::NowMs();
         Settle(now);
         if (received_.empty()) {
@@ -150,7 +185,7 @@ public:
             lock.unlock();
             util::SleepMs(static_cast<uint32_t>(wait));
             lock.lock();
-            if (!open_) return false;
+            if (!open_ || hung_up_) return false;
             Settle(now + wait);
             if (received_.empty()) return false;
         }
@@ -162,7 +197,7 @@ public:
     }
     bool Purge() override {
         std::lock_guard lock(mutex_);
-        if (!open_) return false;
+        if (!open_ || hung_up_) return false;
         Settle(util::NowMs());
         received_.clear();
         ++purges_;
@@ -188,6 +223,13 @@ private:
         bool on = false;
     };
 
+    // What was buffered and what is still on its way is lost with the line.
+    void HangUp() {
+        hung_up_ = true;
+        writes_before_hang_up_ = -1;
+        received_.clear();
+        arrivals_.clear();
+    }
     void Schedule(uint64_t at, const std::string& bytes, int baud) {
         Arrival arrival{at, bytes, baud};
         auto place = std::upper_bound(arrivals_.begin(), arrivals_.end(), at,
@@ -203,7 +245,7 @@ private:
         }
         while (!arrivals_.empty() && arrivals_.front().at <= now) {
             const Arrival& a = arrivals_.front();
-            if (open_ && (a.baud == 0 || a.baud == baud_)) {
+            if (open_ && !hung_up_ && (a.baud == 0 || a.baud == baud_)) {
                 received_.insert(received_.end(), a.bytes.begin(), a.bytes.end());
             }
             arrivals_.pop_front();
@@ -235,5 +277,7 @@ private:
     int purges_ = 0;
     bool open_ = false;
     bool fail_opens_ = false;
+    bool hung_up_ = false;
+    int writes_before_hang_up_ = -1;  // writes left before the hang-up; -1 none planned
     int baud_ = 0;
 };
