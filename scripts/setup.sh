@@ -11,7 +11,7 @@ packages=(
     libcurl4-openssl-dev libhtmlcxx-dev
     clang-format git
     python3-pyftpdlib
-    libcli11-dev nlohmann-json3-dev libtinyxml2-dev libxml2-utils
+    libcli11-dev nlohmann-json3-dev libtinyxml2-dev libxml2-utils libudev-dev
     clang libfuzzer-14-dev
 )
 

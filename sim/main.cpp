@@ -31,15 +31,17 @@ namespace {
 constexpr int kUsageError = 2;
 
 constexpr const char* kUsage =
-    "usage: z31sim [--port-dir DIR] [--port N | --ports LIST] [--nmea-baud B] [--command-baud B]\n"
+    "usage: z31sim [--port-dir DIR] [--port N | --ports LIST [--plugged on|off]]\n"
+    "              [--nmea-baud B] [--command-baud B]\n"
     "              [--mode normal|download] [--nmea-period MS] [--fw V] [--db V] [--voc V]\n"
     "              [--id ID] [--serial S] [--settings W0,...,W15] [--points N]\n"
     "              [KNOB ...] [--on LIST KNOB ...]\n"
     "Creates DIR/comN (DIR defaults to $QVLIB_PORT_DIR, N to 1) linked to a pseudo-terminal\n"
     "on which a simulated Z31 answers, and runs until interrupted. --ports runs one device a\n"
     "port of the LIST (\"3-18\", \"3,5-8\"), each with the serial number S with its last three\n"
-    "characters replaced by the port number (Z31A0012003 on port 3). An empty --serial means\n"
-    "no serial number is stored. --settings gives the 16 stored settings words in hex (default\n"
+    "characters replaced by the port number (Z31A0012003 on port 3); --plugged off starts\n"
+    "with none of them plugged. An empty --serial means no serial number is stored.\n"
+    "--settings gives the 16 stored settings words in hex (default\n"
     "0050,0064,FFFF,FFFF,FFFF,FFFF,FFFF,FFFF,0014,FED4,0000,FFFF,FFFF,FFFF,0001,0000);\n"
     "--points stores N made-up valid user points (0..4000, default 0).\n"
     "Knobs apply to every device; after --on LIST, up to the next --on, only to those ports.\n"
@@ -70,9 +72,10 @@ constexpr const char* kUsage =
     "  --reply-delay MS              wait before each reply (0)\n"
     "  --split-reply N,GAP           send each reply in N pieces GAP ms apart (1,0)\n";
 
-constexpr std::array<std::string_view, 32> kOptions = {"--port-dir",
+constexpr std::array<std::string_view, 33> kOptions = {"--port-dir",
                                                        "--port",
                                                        "--ports",
+                                                       "--plugged",
                                                        "--on",
                                                        "--nmea-baud",
                                                        "--command-baud",
@@ -166,6 +169,7 @@ struct Options {
     std::string port_dir;
     z31sim::DeviceConfig cfg;
     std::vector<int> ports;  // --ports; empty: cfg.port_number alone
+    bool plugged = true;     // --plugged off: no device until a "plug" command
     // The knobs, set on each device once it runs.
     std::vector<ScopedKnob> knobs;
 };
@@ -270,6 +274,8 @@ Options Parse(int argc, char** argv) {
             c.port_number = ParseInt(name, v);
         } else if (name == "--ports") {
             opt.ports = ParsePorts(name, v);
+        } else if (name == "--plugged") {
+            opt.plugged = ParseSwitch(name, v);
         } else if (name == "--on") {
             scope = ParsePorts(name, v);
         } else if (name == "--nmea-baud") {
@@ -482,7 +488,9 @@ int main(int argc, char** argv) {
         Fleet fleet(opt);
         const std::vector<int> ports =
             opt.ports.empty() ? std::vector<int>{opt.cfg.port_number} : opt.ports;
-        for (const int port : ports) Say("device on " + fleet.Plug(port));
+        if (opt.plugged) {
+            for (const int port : ports) Say("device on " + fleet.Plug(port));
+        }
         CommandReader commands(fleet);
         stop_signals.Wait();
     } catch (const std::invalid_argument& e) {

@@ -18,23 +18,17 @@
 #include <thread>
 #include <vector>
 
+#include "batch.h"
+#include "common/ports/port_list.h"
 #include "common/userpoints/points_file.h"
 #include "progress.h"
 #include "qvlib/session/qvlib.h"
+#include "session.h"
 
 namespace {
 
 using json = nlohmann::json;
-using Clock = std::chrono::steady_clock;
-
-enum ExitCode {
-    kExitOk = 0,
-    kExitDeviceFailure = 1,
-    kExitUsage = 2,
-    kExitNoDevice = 3,
-    kExitTimeout = 4,
-    kExitInterrupted = 130,
-};
+using namespace qvctl;
 
 constexpr char kExitCodeTable[] =
     "Exit codes:\n"
@@ -45,19 +39,9 @@ constexpr char kExitCodeTable[] =
     "  4    time-out\n"
     "  130  interrupted (SIGINT or SIGTERM)\n";
 
-// Short enough that a request's end is seen within a few milliseconds; a poll is an atomic read.
-constexpr auto kPollInterval = std::chrono::milliseconds(2);
-constexpr double kDefaultTimeoutS = 60;
-constexpr double kWriteTimeoutS = 600;
-
-// Set by SIGINT and SIGTERM; the polling loops see it and end the command.
-volatile sig_atomic_t g_stop = 0;
-
-// qvctl's own standard output. The library prints diagnostics of its own to standard output;
-// those are sent to standard error instead, so that what qvctl prints (JSON lines above all)
-// stays clean.
-FILE* g_out = stdout;
-
+// The library prints diagnostics of its own to standard output; those are sent to standard error
+// instead, and qvctl's own output (g_out) keeps the real standard output, so that what qvctl
+// prints (JSON lines above all) stays clean.
 void SeparateLibraryOutput() {
     const int own = dup(STDOUT_FILENO);
     if (own < 0) return;
@@ -82,12 +66,6 @@ void InstallStopHandlers() {
     sigaction(SIGINT, &sa, nullptr);
     sigaction(SIGTERM, &sa, nullptr);
 }
-
-// A command that cannot go on: its exit code and what to tell the user.
-struct Failure {
-    int code;
-    std::string message;
-};
 
 struct GlobalOptions {
     int port = 0;
@@ -147,86 +125,6 @@ private:
     json fields_ = json::object();
 };
 
-std::string ModeName(int mode) {
-    switch (mode) {
-        case 1: return "normal";
-        case 2: return "download";
-        default: return "none";
-    }
-}
-
-// One open port, closed again when the command ends (also on a failure or an interruption).
-class Session {
-public:
-    Session(const std::string& model, int port, double timeout_s)
-        : port_(port),
-          deadline_(Clock::now() + std::chrono::duration_cast<Clock::duration>(
-                                       std::chrono::duration<double>(timeout_s))) {
-        if (OpenDevice(model.c_str(), port) != 1) {
-            throw Failure{kExitNoDevice, "cannot open COM" + std::to_string(port) + " as model " +
-                                             model + " (no such port, in use, or unknown model)"};
-        }
-    }
-    ~Session() { CloseDevice(port_); }
-    Session(const Session&) = delete;
-    Session& operator=(const Session&) = delete;
-
-    int port() const { return port_; }
-
-    // Hands one request to the session and waits for its end; the query result (1 or 2).
-    // A progress reporter, when given, follows the command's progress range.
-    int Run(const std::string& what, const std::function<int(int)>& request,
-            qvctl::ProgressReporter* progress = nullptr) {
-        if (request(port_) != 1) {
-            throw Failure{kExitDeviceFailure,
-                          "the library did not accept the " + what + " request"};
-        }
-        while (GetQueryState(port_) != 2) {
-            if (g_stop) throw Failure{kExitInterrupted, "interrupted during " + what};
-            if (Clock::now() > deadline_) throw Failure{kExitTimeout, "time-out during " + what};
-            if (progress != nullptr) {
-                const int min = GetQueryProgressMin(port_);
-                progress->Update(GetQueryProgressPos(port_) - min,
-                                 GetQueryProgressMax(port_) - min);
-            }
-            std::this_thread::sleep_for(kPollInterval);
-        }
-        const int result = GetQueryResult(port_);
-        if (progress != nullptr && result == 1) {
-            const int min = GetQueryProgressMin(port_);
-            progress->Update(GetQueryProgressPos(port_) - min, GetQueryProgressMax(port_) - min);
-        }
-        return result;
-    }
-
-    // Runs a request that must succeed: a device failure ends the command with exit code 1.
-    void MustRun(const std::string& what, const std::function<int(int)>& request,
-                 qvctl::ProgressReporter* progress = nullptr) {
-        if (Run(what, request, progress) != 1) {
-            throw Failure{kExitDeviceFailure, "the device reported a failure: " + what};
-        }
-    }
-
-    // Puts the device into download mode unless the mode check finds it there already; the mode
-    // found by that check.
-    int EnsureDownloadMode() {
-        Run("mode check", ReqGetDeviceMode);
-        const int mode = GetDeviceModeResult(port_);
-        if (mode == 2) return mode;
-        if (Run("switch to download mode", ReqSetDeviceDNMode) != 1) {
-            if (mode == 0) {
-                throw Failure{kExitNoDevice, "no device answers on COM" + std::to_string(port_)};
-            }
-            throw Failure{kExitDeviceFailure, "the device did not enter download mode"};
-        }
-        return mode;
-    }
-
-private:
-    int port_;
-    Clock::time_point deadline_;
-};
-
 // A port's number and what stands behind it, as `ports` lists them.
 struct PortEntry {
     int port;
@@ -250,12 +148,9 @@ std::vector<PortEntry> ListPorts(const char* port_dir) {
             }
         }
     } else {
-        const char* const kFamilies[] = {"/dev/ttyS", "/dev/ttyUSB", "/dev/ttyACM"};
-        for (int family = 0; family < 3; ++family) {
-            for (int i = 0; i < 32; ++i) {
-                const std::string path = kFamilies[family] + std::to_string(i);
-                if (fs::exists(path, ec)) ports.push_back({family * 32 + i + 1, path});
-            }
+        for (int port = 1; port <= 96; ++port) {
+            const std::string path = PortPath(port);
+            if (fs::exists(path, ec)) ports.push_back({port, path});
         }
     }
     std::sort(ports.begin(), ports.end(),
@@ -303,27 +198,6 @@ int CmdPorts(const GlobalOptions& opts, Output& out) {
     return out.Finish(kExitOk);
 }
 
-// Searches for devices of a model; the ports found, in probe order.
-std::vector<int> FindDevices(const std::string& model, double timeout_s, bool json_out) {
-    if (ReqFindDevice(model.c_str()) != 1) {
-        throw Failure{kExitNoDevice,
-                      "no search started for " + model + " (unknown model or no port to probe)"};
-    }
-    const auto deadline = Clock::now() + std::chrono::duration_cast<Clock::duration>(
-                                             std::chrono::duration<double>(timeout_s));
-    qvctl::ProgressReporter progress("find", json_out, g_out, isatty(STDERR_FILENO) == 1);
-    while (FindDeviceState() != 2) {
-        if (g_stop) throw Failure{kExitInterrupted, "interrupted during the search"};
-        if (Clock::now() > deadline) throw Failure{kExitTimeout, "time-out during the search"};
-        progress.Spin("searching for " + model);
-        std::this_thread::sleep_for(kPollInterval);
-    }
-    std::vector<int> found;
-    const int count = GetFoundDeviceCount();
-    for (int i = 0; i < count; ++i) found.push_back(GetFoundDevicePort(i));
-    return found;
-}
-
 int CmdFind(const std::string& model, double timeout_s, Output& out) {
     const auto found = FindDevices(model, timeout_s, out.json_mode());
     out.Field("model", model);
@@ -331,12 +205,6 @@ int CmdFind(const std::string& model, double timeout_s, Output& out) {
     for (int port : found) out.Line("COM" + std::to_string(port));
     if (found.empty()) return out.Finish(kExitNoDevice, "no " + model + " device found");
     return out.Finish(kExitOk);
-}
-
-std::string VersionQuery(Session& s, const std::string& what, int (*request)(int)) {
-    s.MustRun(what, request);
-    const char* text = GetVersionResult(s.port());
-    return text != nullptr ? text : "";
 }
 
 void CmdInfo(Session& s, Output& out) {
@@ -357,19 +225,6 @@ void CmdMode(Session& s, Output& out) {
     if (result != 1 || mode == 0) {
         throw Failure{kExitNoDevice, "no device answers on COM" + std::to_string(s.port())};
     }
-}
-
-const std::map<std::string, int (*)(int)>& EraseRequests() {
-    static const std::map<std::string, int (*)(int)> requests = {
-        {"fw", ReqEraseFW},           {"db", ReqEraseDB},   {"voc", ReqEraseVOC},
-        {"boot", ReqEraseBootloader}, {"all", ReqEraseAll}, {"serial", ReqEraseSerialNumber}};
-    return requests;
-}
-
-const std::map<std::string, int (*)(int, const char*)>& WriteRequests() {
-    static const std::map<std::string, int (*)(int, const char*)> requests = {
-        {"fw", ReqWriteFW}, {"db", ReqWriteDB}, {"voc", ReqWriteVOC}, {"boot", ReqWriteBootloader}};
-    return requests;
 }
 
 template <typename Map>
@@ -544,27 +399,6 @@ std::vector<UserPointEntry> LoadPointsFile(const std::string& path) {
     return std::move(parsed.points);
 }
 
-// Writes a file whole or not at all: the text goes to a temporary file beside it, which then takes
-// the name, so an existing file is never left half overwritten.
-void SaveFileAtomically(const std::string& path, const std::string& text) {
-    const std::string temp = path + ".part";
-    {
-        std::ofstream out(temp, std::ios::binary | std::ios::trunc);
-        out << text;
-        out.flush();
-        if (!out) {
-            std::remove(temp.c_str());
-            throw Failure{kExitUsage, path + ": cannot be written"};
-        }
-    }
-    std::error_code ec;
-    std::filesystem::rename(temp, path, ec);
-    if (ec) {
-        std::remove(temp.c_str());
-        throw Failure{kExitUsage, path + ": cannot be written (" + ec.message() + ")"};
-    }
-}
-
 void CmdPointsGet(Session& s, const std::string& file, Output& out) {
     const auto format = qvpoints::PointsFormatOf(file);
     s.EnsureDownloadMode();
@@ -598,6 +432,58 @@ void CmdPointsSet(Session& s, const std::string& file, const std::vector<UserPoi
     out.Field("points", points.size());
     s.MustRun("user point write", ReqSetUserDB);
     out.Line("Wrote " + std::to_string(points.size()) + " user points from " + file);
+}
+
+// batch and watch: the job from the step options in the order given, then the run.
+int RunJobCommand(CLI::App* cmd, bool watch, const std::string& ports, const GlobalOptions& opts) {
+    BatchOptions options;
+    options.model = opts.model;
+    options.find_model = opts.find_model;
+    options.json = opts.json;
+    options.timeout_s = opts.timeout_s;
+    if (auto* report = cmd->get_option("--report"); report->count() > 0) {
+        options.report_file = report->as<std::string>();
+    }
+    if (watch) {
+        if (opts.find_model.empty()) throw Failure{kExitUsage, "watch needs --find MODEL"};
+        if (!ports.empty()) throw Failure{kExitUsage, "watch takes --find MODEL, not --ports"};
+    } else if (ports.empty() == opts.find_model.empty()) {
+        throw Failure{kExitUsage, "batch needs --ports LIST or --find MODEL (one of them)"};
+    } else if (!ports.empty()) {
+        std::string error;
+        const auto list = qvports::ParsePortList(ports, &error);
+        if (!list) throw Failure{kExitUsage, "--ports: " + error};
+        options.ports = *list;
+    }
+    std::map<const CLI::Option*, size_t> used;  // occurrences of each option taken so far
+    for (const CLI::Option* option : cmd->parse_order()) {
+        const std::string name = option->get_name();
+        const auto values = option->results();
+        const size_t index = used[option]++;
+        if (name == "--download-mode") {
+            options.job.push_back({BatchStep::kDownloadMode, "", ""});
+        } else if (name == "--erase") {
+            options.job.push_back({BatchStep::kErase, values.at(index), ""});
+        } else if (name == "--write") {
+            // The parse order names an option once for each value it took: twice a --write.
+            if (index % 2 == 1) continue;
+            const std::string area = values.at(index);
+            const std::string file = values.at(index + 1);
+            if (WriteRequests().count(area) == 0) {
+                throw Failure{kExitUsage, "--write: no area " + area + " (fw, db, voc or boot)"};
+            }
+            if (access(file.c_str(), R_OK) != 0 || std::filesystem::is_directory(file)) {
+                throw Failure{kExitUsage, "--write: " + file + " cannot be read"};
+            }
+            options.job.push_back(
+                {BatchStep::kWrite, area, std::filesystem::absolute(file).string()});
+        } else if (name == "--check-version") {
+            options.job.push_back({BatchStep::kCheckVersion, "", ""});
+        } else if (name == "--reset") {
+            options.job.push_back({BatchStep::kReset, "", ""});
+        }
+    }
+    return watch ? RunWatch(options) : RunBatch(options);
 }
 
 }  // namespace
@@ -728,6 +614,36 @@ int main(int argc, char** argv) {
         ->required()
         ->check(CLI::ExistingFile & points_name);
 
+    // A job for many devices: the steps in the order given, after each device is identified.
+    std::string batch_ports;
+    auto add_steps = [&](CLI::App* cmd) {
+        cmd->add_flag("--download-mode")->description("put the device into download mode");
+        cmd->add_option("--erase", "erase an area: fw, db, voc, boot, all or serial")
+            ->check(CLI::IsMember(Keys(EraseRequests())))
+            ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll)
+            ->type_size(1);
+        cmd->add_option("--write", "write an image: AREA FILE (AREA fw, db, voc or boot)")
+            ->type_size(2)
+            ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll);
+        cmd->add_flag("--check-version")
+            ->description("read the versions again (the report's \"after\")");
+        cmd->add_flag("--reset")->description("send the device back to normal operation");
+        cmd->add_option("--report", "also write the end report to FILE, as JSON");
+    };
+    auto* batch_cmd = app.add_subcommand(
+        "batch",
+        "run one job on many devices at once (--ports LIST or --find MODEL): each device is "
+        "identified (download mode, device ID, serial number, versions), then runs the steps in "
+        "the order given; one device's failure never stops the others. Exit code 0 only when "
+        "every device succeeded");
+    batch_cmd->add_option("--ports", batch_ports, "ports to run on, e.g. 3,5-8");
+    add_steps(batch_cmd);
+    auto* watch_cmd = app.add_subcommand(
+        "watch",
+        "wait for devices of the --find MODEL to appear and run the job on each new one once "
+        "(a device serviced before, known by its serial number, is skipped); Ctrl-C ends it");
+    add_steps(watch_cmd);
+
     try {
         app.parse(argc, argv);
     } catch (const CLI::ParseError& e) {
@@ -755,6 +671,9 @@ int main(int argc, char** argv) {
     try {
         if (command == ports_cmd) return CmdPorts(opts, out);
         if (command == find_cmd) return CmdFind(find_model, timeout_s, out);
+        if (command == batch_cmd || command == watch_cmd) {
+            return RunJobCommand(command, command == watch_cmd, batch_ports, opts);
+        }
 
         if (opts.port == 0 && opts.find_model.empty()) {
             std::fprintf(stderr, "qvctl: %s needs --port N or --find MODEL\n", name.c_str());
