@@ -411,7 +411,7 @@ int RunBatch(const BatchOptions& options) {
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
     }
     for (std::thread& job : jobs) job.join();
-    return Finish("batch", std::move(reports), options, events, g_stop != 0);
+    return Finish("batch", std::move(reports), options, events, g_stop.load());
 }
 
 }  // namespace qvctl

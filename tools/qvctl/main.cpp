@@ -56,7 +56,7 @@ void SeparateLibraryOutput() {
     g_out = out;
 }
 
-extern "C" void OnStopSignal(int) { g_stop = 1; }
+extern "C" void OnStopSignal(int) { g_stop.store(true); }
 
 void InstallStopHandlers() {
     struct sigaction sa {};

@@ -8,7 +8,9 @@
 
 namespace qvctl {
 
-volatile sig_atomic_t g_stop = 0;
+std::atomic<bool> g_stop{false};
+static_assert(std::atomic<bool>::is_always_lock_free,
+              "the stop flag is stored by a signal handler");
 FILE* g_out = stdout;
 
 std::string ModeName(int mode) {

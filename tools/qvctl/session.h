@@ -4,6 +4,7 @@
 
 #include <signal.h>
 
+#include <atomic>
 #include <chrono>
 #include <cstdint>
 #include <cstdio>
@@ -35,7 +36,8 @@ constexpr double kDefaultTimeoutS = 60;
 constexpr double kWriteTimeoutS = 600;
 
 // Set by SIGINT and SIGTERM; the polling loops see it and end the command.
-extern volatile sig_atomic_t g_stop;
+// A lock-free atomic, so that the handler may store it and every job thread see it.
+extern std::atomic<bool> g_stop;
 
 // qvctl's own standard output (see SeparateLibraryOutput in main.cpp).
 extern FILE* g_out;
