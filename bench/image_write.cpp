@@ -19,6 +19,7 @@
 #include <string>
 #include <thread>
 
+#include "bench/result.h"
 #include "qvlib/session/qvlib.h"
 #include "sim/z31sim.h"
 
@@ -121,5 +122,8 @@ int main(int argc, char** argv) {
     std::printf("share of the line rate: %.3f\n", wire / measured);
     std::printf("host CPU time / wall time: %.4f (goal < 0.02): %s\n", cpu_share,
                 cpu_share < 0.02 ? "met" : "NOT met");
+    bench::Result("serial image write vs protocol", ">= 0.95", throughput >= 0.95, "%.3f",
+                  throughput);
+    bench::Result("serial image write: CPU / wall", "< 0.02", cpu_share < 0.02, "%.4f", cpu_share);
     return throughput >= 0.95 && cpu_share < 0.02 ? 0 : 1;
 }

@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <QApplication>
+#include <QTimer>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -88,6 +89,16 @@ int CDevodToolApp::Run(int argc, char** argv) {
     devod::QtPrompt prompt;
     CDevodToolDlg window(prompt);
     prompt.SetParent(&window);
+    // For the start-up measurement: once the window is shown and the event loop runs, say so on
+    // standard output and end as if closed.
+    if (const char* exit_shown = std::getenv("DEVOD_EXIT_WHEN_SHOWN");
+        exit_shown != nullptr && *exit_shown != '\0') {
+        QTimer::singleShot(0, &window, [] {
+            std::fputs("DevodTool: window shown\n", stdout);
+            std::fflush(stdout);
+            QCoreApplication::exit(0);
+        });
+    }
     window.exec();
     return 0;
 }
