@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <cstdio>
 #include <filesystem>
 #include <memory>
 #include <thread>
@@ -12,6 +13,7 @@
 #include "orvixtool/testsupport/pages_harness.h"
 #include "orvixtool/testsupport/test_env.h"
 #include "qvlib/session/qvlib.h"
+#include "qvlib/util/testsupport/process_usage.h"
 #include "sim/shop/z31shop.h"
 #include "sim/z31sim.h"
 
@@ -187,3 +189,50 @@ TEST_F(SerialUpgradeTest, ClosingThePageDuringTheWriteEndsItAndGivesThePortBack)
 }
 
 }  // namespace
+
+// Update after update on one serial connection, the two databases in turn: the device receives
+// every one byte for byte, every update ends completed with the device connected again, the
+// update log holds exactly one SUCCESS record for each, and no descriptor or thread is left over.
+// DEVOD_SOAK_SERIAL_UPDATES (default 2) sets the count; bench/soak.sh runs 200.
+TEST_F(SerialUpgradeTest, UpdatesInARowEachArriveWholeAndEachIsLoggedOnce) {
+    const int updates = util::testing::SizeFromEnv("DEVOD_SOAK_SERIAL_UPDATES", 2);
+    const auto& databases = shop_.Config().serial_databases;
+    Connect();
+    util::testing::ProcessUsage warm;
+    const auto began = std::chrono::steady_clock::now();
+    std::size_t bytes = 0;
+    for (int update = 0; update < updates; ++update) {
+        const z31sim::ShopDatabase& db = databases[update % databases.size()];
+        pages_.prompt.boxes.clear();
+        StartUpdate(db);
+        ASSERT_TRUE(
+            RunTimers({CUpgradeDlgHttp::kTimerSerialBackup, CUpgradeDlgHttp::kTimerSerialWrite,
+                       CUpgradeDlgHttp::kTimerSerialInfo},
+                      60s))
+            << "update " << update;
+        ASSERT_FALSE(pages_.prompt.boxes.empty()) << "update " << update;
+        ASSERT_EQ(pages_.prompt.boxes.back().text, "DB Upgrade : Completed!")
+            << "update " << update;
+        ASSERT_EQ(pages_.connection.State(), ConnectionState::Connected) << "update " << update;
+        const std::string sent = shop_.DatabaseBytes(db.file, /*serial=*/true);
+        ASSERT_EQ(device_->ReceivedImage(z31sim::Area::Database), sent) << "update " << update;
+        ASSERT_EQ(shop_.LogRecords().size(), static_cast<std::size_t>(update) + 1);
+        bytes += sent.size();
+        if (update == 0) warm = util::testing::ProcessUsage::Now();
+    }
+    const double seconds =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - began).count();
+    const util::testing::ProcessUsage end = util::testing::ProcessUsage::Now();
+
+    const auto records = shop_.LogRecords();
+    ASSERT_EQ(records.size(), static_cast<std::size_t>(updates));
+    for (std::size_t i = 0; i < records.size(); ++i) {
+        EXPECT_EQ(records[i].result, "SUCCESS") << "record " << i;
+    }
+    std::printf("serial updates: %d in a row, %zu bytes received, %zu log records, %.1f s\n",
+                updates, bytes, records.size(), seconds);
+    std::printf("serial updates: after update 1 -> after update %d: %s\n", updates,
+                util::testing::Describe(warm, end).c_str());
+    EXPECT_EQ(end.fds, warm.fds);
+    EXPECT_EQ(end.threads, warm.threads);
+}

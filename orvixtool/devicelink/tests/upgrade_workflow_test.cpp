@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <chrono>
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <memory>
@@ -14,6 +16,7 @@
 #include "orvixtool/testsupport/simulated_usb_device.h"
 #include "orvixtool/testsupport/ui_queue.h"
 #include "orvixtool/web/http_client.h"
+#include "qvlib/util/testsupport/process_usage.h"
 #include "sim/shop/z31shop.h"
 
 using namespace devod;
@@ -277,4 +280,55 @@ TEST_F(WorkflowTest, AnUnreachableShopEndsTheRunWithTheInternetError) {
     prompt_.AnswerLogin(LoginInput{kEmail, kPassword});
     EXPECT_THROW(page_->PrepareDatabaseFile(), InternetError);
     EXPECT_TRUE(shop_.LogRecords().empty());
+}
+
+// Update after update on one connection, each database chosen from the shop in turn: the device
+// receives every one whole (the opening message and the body, byte for byte), the update log
+// holds exactly one SUCCESS record for each, and the program holds no more descriptors or threads
+// at the end than after the first. 200 updates (DEVOD_SOAK_UPDATES sets another count); the
+// pauses run on the test clock, so they cost no time.
+TEST_F(WorkflowTest, UpdatesInARowEachArriveWholeAndEachIsLoggedOnce) {
+    const int updates = util::testing::SizeFromEnv("DEVOD_SOAK_UPDATES", 200);
+    const auto& databases = shop_.Config().databases;
+    ConnectUsb();
+    util::testing::ProcessUsage warm;
+    const auto began = std::chrono::steady_clock::now();
+    std::size_t bytes = 0;
+    for (int update = 0; update < updates; ++update) {
+        const z31sim::ShopDatabase& db = databases[update % databases.size()];
+        (*device_)->ClearReceived();
+        prompt_.AnswerLogin(LoginInput{kEmail, kPassword});
+        ChooseDatabase(db);
+        prompt_.AnswerBox(kIdYes);  // "Upload now?"
+        page_->OnUpdateDatabase();
+        ASSERT_TRUE(page_->WriteRunning()) << "update " << update;
+        ASSERT_TRUE(RunWriteToItsEnd()) << "update " << update;
+        ASSERT_EQ(pages_.main.status, "Connected") << "update " << update;
+        const std::string file = shop_.DatabaseBytes(db.file);
+        std::string sent = file.substr(0, 20) + file.substr(1024);
+        ASSERT_TRUE((*device_)->WaitForStreamBytes(sent.size(), std::chrono::seconds(5)));
+        const z31sim::Bytes received = (*device_)->ReceivedStream();
+        ASSERT_EQ(std::string(received.begin(), received.end()), sent) << "update " << update;
+        ASSERT_EQ(shop_.LogRecords().size(), static_cast<std::size_t>(update) + 1);
+        bytes += sent.size();
+        if (update == 0) warm = util::testing::ProcessUsage::Now();
+    }
+    const double seconds =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - began).count();
+    const util::testing::ProcessUsage end = util::testing::ProcessUsage::Now();
+
+    const auto records = shop_.LogRecords();
+    ASSERT_EQ(records.size(), static_cast<std::size_t>(updates));
+    for (std::size_t i = 0; i < records.size(); ++i) {
+        EXPECT_EQ(records[i].result, "SUCCESS") << "record " << i;
+        EXPECT_EQ(records[i].email, kEmail) << "record " << i;
+        EXPECT_EQ(records[i].chosendb, OfferedName(databases[i % databases.size()]))
+            << "record " << i;
+    }
+    std::printf("usb updates: %d in a row, %zu bytes received, %zu log records, %.1f s\n", updates,
+                bytes, records.size(), seconds);
+    std::printf("usb updates: after update 1 -> after update %d: %s\n", updates,
+                util::testing::Describe(warm, end).c_str());
+    EXPECT_EQ(end.fds, warm.fds);
+    EXPECT_EQ(end.threads, warm.threads);
 }
