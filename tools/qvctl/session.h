@@ -73,6 +73,9 @@ public:
     Session& operator=(const Session&) = delete;
 
     int port() const { return port_; }
+    // How often a running request is looked at (kPollInterval unless changed): many sessions
+    // polled at once look less often, so that together they cost no more.
+    void SetPollInterval(std::chrono::milliseconds interval) { poll_interval_ = interval; }
 
     using ProgressFn = std::function<void(int64_t done, int64_t total)>;
 
@@ -101,7 +104,7 @@ public:
             if (g_stop) throw Failure{kExitInterrupted, "interrupted during " + what};
             if (Clock::now() > deadline_) throw Failure{kExitTimeout, "time-out during " + what};
             if (progress) report();
-            std::this_thread::sleep_for(kPollInterval);
+            std::this_thread::sleep_for(poll_interval_);
         }
         const int result = GetQueryResult(port_);
         if (progress && result == 1) report();
@@ -135,6 +138,7 @@ private:
     int port_;
     bool keep_open_;
     Clock::time_point deadline_;
+    std::chrono::milliseconds poll_interval_ = kPollInterval;
 };
 
 // A version query that must succeed: the text the device answered.
