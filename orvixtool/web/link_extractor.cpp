@@ -59,6 +59,7 @@ protected:
         if (is_end) {
             EndTag(node.tagName());
         } else {
+            CountNode();
             ++open_.back().children;
             open_.push_back(Open{NameId(node.tagName()), 0});
             most_open_ = std::max(most_open_, open_.size() - 1);
@@ -66,10 +67,12 @@ protected:
         ParserDom::foundTag(std::move(node), is_end);
     }
     void foundText(Node node) override {
+        CountNode();
         ++open_.back().children;
         ParserDom::foundText(std::move(node));
     }
     void foundComment(Node node) override {
+        CountNode();
         ++open_.back().children;
         ParserDom::foundComment(std::move(node));
     }
@@ -115,6 +118,13 @@ private:
         open_.resize(match);
     }
 
+    void CountNode() {
+        if (++nodes_ <= kMaxNodes) return;
+        throw PageError("The shop's catalogue page could not be read: it holds more than " +
+                        Grouped(kMaxNodes) + " elements and texts (a catalogue page holds " +
+                        "far fewer).");
+    }
+
     void Check() const {
         if (steps_ <= kMaxEndTagSteps) return;
         throw PageError(
@@ -129,6 +139,7 @@ private:
     uint64_t steps_ = 0;
     uint64_t unmatched_ = 0;
     size_t most_open_ = 0;
+    size_t nodes_ = 0;
 };
 
 void CheckSize(const std::string& html) {

@@ -28,9 +28,16 @@ public:
 // a few steps per end tag. So the bound is on those steps, counted as the parser goes, and not on
 // the size of the page: a page whose end tags would take more than kMaxEndTagSteps comparisons
 // and moves is refused before the parser spends them. The worst page accepted parses in well
-// under a second; a realistic 5 MB catalogue page uses about 2% of the budget.
+// under a second (a step on a deep tree costs more than one on a shallow one, as the nodes lie
+// farther apart in memory); a realistic 5 MB catalogue page uses about a tenth of the budget.
+//
+// And every element, text and comment becomes a node of the parser's tree, a few hundred bytes
+// each, so a page of nothing but short tags ("<b><b><b>...") would cost the parser some 80 times
+// its size in memory and seconds to build. A page is refused once it passes kMaxNodes nodes: a
+// realistic 5 MB catalogue page holds about 250,000, one at the size cap about 400,000.
 inline constexpr size_t kMaxPageBytes = 8 * 1024 * 1024;
-inline constexpr size_t kMaxEndTagSteps = 10'000'000;
+inline constexpr size_t kMaxEndTagSteps = 2'000'000;
+inline constexpr size_t kMaxNodes = 600'000;
 
 // Walks the page in document order. A node whose name's first character is 'a' or 'A' (anchors,
 // but also abbr, address, area, and text nodes starting with that letter) gives one entry:
