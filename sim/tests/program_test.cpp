@@ -11,6 +11,7 @@
 #include <cerrno>
 #include <chrono>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "sim/tests/host_port.h"
@@ -65,9 +66,16 @@ public:
     }
 
     // Reads the child's stdout until a newline, or gives up after `timeout`.
-    std::string ReadLine(std::chrono::milliseconds timeout) { return Read(out_, "\n", timeout); }
-    std::string ReadAllErr(std::chrono::milliseconds timeout) { return Read(err_, "", timeout); }
-    std::string ReadAllOut(std::chrono::milliseconds timeout) { return Read(out_, "", timeout); }
+    // One line at a time: what a read brings beyond the line waits for the next call.
+    std::string ReadLine(std::chrono::milliseconds timeout) {
+        return Read(out_, out_left_, "\n", timeout);
+    }
+    std::string ReadAllErr(std::chrono::milliseconds timeout) {
+        return Read(err_, err_left_, "", timeout);
+    }
+    std::string ReadAllOut(std::chrono::milliseconds timeout) {
+        return Read(out_, out_left_, "", timeout);
+    }
 
     // Waits for the child to end; returns its exit code, or -1 if it does not end in time.
     int Wait(std::chrono::milliseconds timeout) {
@@ -81,8 +89,10 @@ public:
     void Signal(int sig) { kill(pid_, sig); }
 
 private:
-    static std::string Read(int fd, std::string_view until, std::chrono::milliseconds timeout) {
-        std::string got;
+    static std::string Read(int fd, std::string& left_over, std::string_view until,
+                            std::chrono::milliseconds timeout) {
+        std::string got = std::move(left_over);
+        left_over.clear();
         const auto deadline = std::chrono::steady_clock::now() + timeout;
         while (until.empty() || got.find(until) == std::string::npos) {
             const auto left = std::chrono::ceil<std::chrono::milliseconds>(
@@ -94,6 +104,11 @@ private:
             if (n <= 0) break;
             got.append(buf, static_cast<std::size_t>(n));
         }
+        if (const std::size_t at = until.empty() ? std::string::npos : got.find(until);
+            at != std::string::npos) {
+            left_over = got.substr(at + until.size());
+            got.resize(at + until.size());
+        }
         return got;
     }
 
@@ -101,6 +116,8 @@ private:
     int in_ = -1;
     int out_ = -1;
     int err_ = -1;
+    std::string out_left_;
+    std::string err_left_;
 };
 
 class ProgramTest : public ::testing::Test {
