@@ -65,16 +65,21 @@ public:
         return write(in_, text.data(), text.size()) == static_cast<ssize_t>(text.size());
     }
 
-    // Reads the child's stdout until a newline, or gives up after `timeout`.
-    // One line at a time: what a read brings beyond the line waits for the next call.
+    // Reads the child's stdout up to and including the next newline, or gives up after `timeout`;
+    // what a read brings beyond the line is kept for the next call.
     std::string ReadLine(std::chrono::milliseconds timeout) {
-        return Read(out_, out_left_, "\n", timeout);
+        std::string got = Read(out_, std::exchange(out_left_, {}), "\n", timeout);
+        if (const std::size_t end = got.find('\n'); end != std::string::npos) {
+            out_left_ = got.substr(end + 1);
+            got.resize(end + 1);
+        }
+        return got;
     }
     std::string ReadAllErr(std::chrono::milliseconds timeout) {
-        return Read(err_, err_left_, "", timeout);
+        return Read(err_, {}, "", timeout);
     }
     std::string ReadAllOut(std::chrono::milliseconds timeout) {
-        return Read(out_, out_left_, "", timeout);
+        return Read(out_, std::exchange(out_left_, {}), "", timeout);
     }
 
     // Waits for the child to end; returns its exit code, or -1 if it does not end in time.
@@ -89,10 +94,9 @@ public:
     void Signal(int sig) { kill(pid_, sig); }
 
 private:
-    static std::string Read(int fd, std::string& left_over, std::string_view until,
+    // Appends to `got` what `fd` brings until `until` is in it (never, when empty) or `timeout`.
+    static std::string Read(int fd, std::string got, std::string_view until,
                             std::chrono::milliseconds timeout) {
-        std::string got = std::move(left_over);
-        left_over.clear();
         const auto deadline = std::chrono::steady_clock::now() + timeout;
         while (until.empty() || got.find(until) == std::string::npos) {
             const auto left = std::chrono::ceil<std::chrono::milliseconds>(
@@ -104,11 +108,6 @@ private:
             if (n <= 0) break;
             got.append(buf, static_cast<std::size_t>(n));
         }
-        if (const std::size_t at = until.empty() ? std::string::npos : got.find(until);
-            at != std::string::npos) {
-            left_over = got.substr(at + until.size());
-            got.resize(at + until.size());
-        }
         return got;
     }
 
@@ -116,8 +115,7 @@ private:
     int in_ = -1;
     int out_ = -1;
     int err_ = -1;
-    std::string out_left_;
-    std::string err_left_;
+    std::string out_left_;  // read from stdout beyond the last line ReadLine returned
 };
 
 class ProgramTest : public ::testing::Test {
